@@ -1,0 +1,63 @@
+# Chooses between the real BehaviorTree.CPP / rclcpp packages and the bundled stand-ins, and
+# exposes the choice as three targets the rest of the build links against:
+#   kestrava::behaviortree     BehaviorTree.CPP v4
+#   kestrava::rclcpp           rclcpp
+#   kestrava::ros_interfaces   std_msgs, geometry_msgs, kestrava_arm_perception_srvs, kestrava_protocol
+
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(systemd REQUIRED IMPORTED_TARGET libsystemd)
+find_package(fmt REQUIRED)
+find_package(spdlog REQUIRED)
+find_package(yaml-cpp REQUIRED)
+find_package(Threads REQUIRED)
+
+set(_platform_dir ${CMAKE_CURRENT_SOURCE_DIR}/platform)
+
+# BehaviorTree.CPP
+if(NOT KESTRAVA_USE_STANDINS)
+  find_package(behaviortree_cpp 4 QUIET)
+endif()
+add_library(kestrava_behaviortree INTERFACE)
+add_library(kestrava::behaviortree ALIAS kestrava_behaviortree)
+if(behaviortree_cpp_FOUND)
+  message(STATUS "BehaviorTree.CPP: installed package ${behaviortree_cpp_VERSION} (${behaviortree_cpp_DIR})")
+  if(TARGET BT::behaviortree_cpp)
+    target_link_libraries(kestrava_behaviortree INTERFACE BT::behaviortree_cpp)
+  else()
+    target_link_libraries(kestrava_behaviortree INTERFACE behaviortree_cpp)
+  endif()
+  set(KESTRAVA_BT_STANDIN OFF)
+else()
+  message(STATUS "BehaviorTree.CPP: bundled stand-in (platform/behaviortree_cpp)")
+  add_subdirectory(${_platform_dir}/behaviortree_cpp)
+  target_link_libraries(kestrava_behaviortree INTERFACE BT::behaviortree_cpp)
+  set(KESTRAVA_BT_STANDIN ON)
+endif()
+
+# rclcpp and the message/service types
+if(NOT KESTRAVA_USE_STANDINS)
+  find_package(rclcpp QUIET)
+endif()
+add_library(kestrava_rclcpp INTERFACE)
+add_library(kestrava::rclcpp ALIAS kestrava_rclcpp)
+add_library(kestrava_ros_interfaces INTERFACE)
+add_library(kestrava::ros_interfaces ALIAS kestrava_ros_interfaces)
+if(rclcpp_FOUND)
+  message(STATUS "rclcpp: installed package ${rclcpp_VERSION} (${rclcpp_DIR})")
+  find_package(std_msgs REQUIRED)
+  find_package(geometry_msgs REQUIRED)
+  find_package(kestrava_arm_perception_srvs REQUIRED)
+  find_package(kestrava_protocol REQUIRED)
+  target_link_libraries(kestrava_rclcpp INTERFACE rclcpp::rclcpp)
+  target_link_libraries(kestrava_ros_interfaces INTERFACE
+    ${std_msgs_TARGETS} ${geometry_msgs_TARGETS}
+    ${kestrava_arm_perception_srvs_TARGETS} ${kestrava_protocol_TARGETS})
+  set(KESTRAVA_RCLCPP_STANDIN OFF)
+else()
+  message(STATUS "rclcpp: bundled stand-in (platform/rclcpp, platform/ros_interfaces)")
+  add_subdirectory(${_platform_dir}/rclcpp)
+  add_subdirectory(${_platform_dir}/ros_interfaces)
+  target_link_libraries(kestrava_rclcpp INTERFACE rclcpp::rclcpp)
+  target_link_libraries(kestrava_ros_interfaces INTERFACE ros_interfaces_standin)
+  set(KESTRAVA_RCLCPP_STANDIN ON)
+endif()
