@@ -1,0 +1,88 @@
+#include "child_process.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <stdexcept>
+#include <system_error>
+
+namespace kestrava::test {
+namespace {
+
+std::vector<char*> NullTerminated(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : texts) {
+    pointers.push_back(text.data());
+  }
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+std::array<int, 2> MakePipe() {
+  std::array<int, 2> ends{};
+  if (pipe2(ends.data(), O_CLOEXEC) != 0) {
+    throw std::system_error(errno, std::generic_category(), "pipe2");
+  }
+  return ends;
+}
+
+// Drains both streams at once, so that a child writing much to either never stalls.
+void ReadUntilClosed(int out_fd, int err_fd, ChildOutput& child) {
+  std::array<pollfd, 2> fds{{{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}}};
+  std::array<std::string*, 2> texts{&child.out, &child.err};
+  std::array<char, 4096> buffer{};
+  int open_streams = 2;
+  while (open_streams > 0 && poll(fds.data(), fds.size(), -1) > 0) {
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+      if (fds[i].revents == 0) {
+        continue;
+      }
+      const ssize_t count = read(fds[i].fd, buffer.data(), buffer.size());
+      if (count > 0) {
+        texts[i]->append(buffer.data(), static_cast<std::size_t>(count));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_streams;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+ChildOutput RunChild(const std::string& program, const std::vector<std::string>& args,
+                     const std::vector<std::string>& environment) {
+  std::vector<std::string> argv_texts{program};
+  argv_texts.insert(argv_texts.end(), args.begin(), args.end());
+  std::vector<std::string> env_texts = environment;
+  const std::vector<char*> argv = NullTerminated(argv_texts);
+  const std::vector<char*> envp = NullTerminated(env_texts);
+
+  const std::array<int, 2> out = MakePipe();
+  const std::array<int, 2> err = MakePipe();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+  ChildOutput child;
+  const int spawn_error =
+      posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  close(err[1]);
+  if (spawn_error != 0) {
+    close(out[0]);
+    close(err[0]);
+    throw std::system_error(spawn_error, std::generic_category(), "posix_spawn " + program);
+  }
+  ReadUntilClosed(out[0], err[0], child);
+  waitpid(child.pid, &child.wait_status, 0);
+  return child;
+}
+
+}  // namespace kestrava::test
