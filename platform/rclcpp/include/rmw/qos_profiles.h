@@ -1,0 +1,21 @@
+#pragma once
+
+#include "rmw/types.h"
+
+#define RMW_QOS_DEADLINE_DEFAULT \
+  { 0, 0 }
+#define RMW_QOS_LIFESPAN_DEFAULT \
+  { 0, 0 }
+#define RMW_QOS_LIVELINESS_LEASE_DURATION_DEFAULT \
+  { 0, 0 }
+
+static const rmw_qos_profile_t rmw_qos_profile_services_default = {
+    RMW_QOS_POLICY_HISTORY_KEEP_LAST,
+    10,
+    RMW_QOS_POLICY_RELIABILITY_RELIABLE,
+    RMW_QOS_POLICY_DURABILITY_VOLATILE,
+    RMW_QOS_DEADLINE_DEFAULT,
+    RMW_QOS_LIFESPAN_DEFAULT,
+    RMW_QOS_POLICY_LIVELINESS_SYSTEM_DEFAULT,
+    RMW_QOS_LIVELINESS_LEASE_DURATION_DEFAULT,
+    false};

@@ -1,0 +1,222 @@
+// Nodes: init/shutdown guard, name and namespace rules, sub-nodes and where their clients land.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <memory>
+#include <string>
+
+#include "kestrava_arm_perception_srvs/srv/arm_perception_common.hpp"
+#include "rclcpp/rclcpp.hpp"
+
+namespace {
+
+using kestrava_arm_perception_srvs::srv::ArmPerceptionCommon;
+using rclcpp::exceptions::NameValidationError;
+
+TEST(NodeContext, NodeCreationNeedsAValidContext) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // A fresh process: before any init the context is null.
+  EXPECT_EXIT(
+      {
+        try {
+          rclcpp::Node node("early");
+        } catch (const rclcpp::exceptions::RCLInvalidArgument& e) {
+          const std::string text = e.what();
+          std::exit(
+              text.rfind("failed to create guard condition: context argument is null, at ", 0) == 0
+                  ? 0
+                  : 1);
+        }
+        std::exit(2);
+      },
+      testing::ExitedWithCode(0), "");
+
+  rclcpp::init(0, nullptr);
+  EXPECT_THROW(rclcpp::init(0, nullptr), rclcpp::ContextAlreadyInitialized);
+  EXPECT_TRUE(rclcpp::ok());
+  EXPECT_TRUE(rclcpp::shutdown());
+  EXPECT_FALSE(rclcpp::shutdown()) << "second shutdown";
+  EXPECT_FALSE(rclcpp::ok());
+  try {
+    rclcpp::Node node("late");
+    FAIL() << "no exception";
+  } catch (const rclcpp::exceptions::RCLError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind(
+                  "failed to create guard condition: the given context is not valid, either "
+                  "rcl_init() was not called or rcl_shutdown() was called., at ",
+                  0),
+              0u);
+  }
+}
+
+TEST(NodeContext, SigintShutsTheContextDown) {
+  rclcpp::init(0, nullptr);
+  const auto node = rclcpp::Node::make_shared("host");
+  const auto client = node->create_client<ArmPerceptionCommon>("absent");
+  std::raise(SIGINT);
+  // The wait ends early once the context is shut down.
+  EXPECT_FALSE(client->wait_for_service(std::chrono::seconds(10)));
+  EXPECT_FALSE(rclcpp::ok());
+  rclcpp::shutdown();
+}
+
+class NodeTest : public testing::Test {
+ protected:
+  void SetUp() override { rclcpp::init(0, nullptr); }
+  void TearDown() override { rclcpp::shutdown(); }
+};
+
+TEST_F(NodeTest, NamesAndNamespaces) {
+  struct Case {
+    const char* namespace_;
+    const char* normalised;
+    const char* fully_qualified;
+  };
+  for (const Case& c :
+       {Case{"", "/", "/host"}, Case{"/", "/", "/host"}, Case{"arm", "/arm", "/arm/host"},
+        Case{"/arm/bt", "/arm/bt", "/arm/bt/host"}}) {
+    SCOPED_TRACE(c.namespace_);
+    const auto node = rclcpp::Node::make_shared("host", c.namespace_);
+    EXPECT_STREQ(node->get_name(), "host");
+    EXPECT_STREQ(node->get_namespace(), c.normalised);
+    EXPECT_STREQ(node->get_fully_qualified_name(), c.fully_qualified);
+    EXPECT_EQ(node->get_effective_namespace(), c.normalised);
+    EXPECT_EQ(node->get_sub_namespace(), "");
+  }
+}
+
+TEST_F(NodeTest, RejectsNodeNamesAndNamespaces) {
+  struct Case {
+    const char* name;
+    const char* namespace_;
+    const char* name_type;
+    const char* message;
+    size_t index;
+  };
+  const Case cases[] = {
+      {"", "", "node name", "node name must not be empty", 0},
+      {"my-node", "", "node name",
+       "node name must not contain characters other than alphanumerics or '_'", 2},
+      {"1node", "", "node name", "node name must not start with a number", 0},
+      {"node", "my ns", "namespace", "namespace must be absolute, it must lead with a '/'", 0},
+      {"node", "/a/", "namespace", "namespace must not end with a '/', unless only a '/'", 2},
+      {"node", "/a//b", "namespace", "namespace must not contain repeated '/'", 3},
+      {"node", "/a/1b", "namespace", "namespace must not have a token that starts with a number",
+       3},
+      {"node", "/a.b", "namespace",
+       "namespace must not contain characters other than alphanumerics, '_', or '/'", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " in " + c.namespace_);
+    try {
+      rclcpp::Node node(c.name, c.namespace_);
+      ADD_FAILURE() << "no exception";
+    } catch (const NameValidationError& e) {
+      EXPECT_EQ(e.name_type, c.name_type);
+      EXPECT_EQ(e.error_msg, c.message);
+      EXPECT_EQ(e.invalid_index, c.index);
+    }
+  }
+  EXPECT_THROW(rclcpp::Node("1node"), rclcpp::exceptions::InvalidNodeNameError);
+  EXPECT_THROW(rclcpp::Node("node", "/a/"), rclcpp::exceptions::InvalidNamespaceError);
+}
+
+TEST_F(NodeTest, SubNodesExtendTheEffectiveNamespaceOnly) {
+  const auto node = rclcpp::Node::make_shared("host", "/arm");
+  const auto sub = node->create_sub_node("a/");
+  const auto sub_sub = sub->create_sub_node("b");
+  EXPECT_EQ(sub->get_sub_namespace(), "a");
+  EXPECT_EQ(sub_sub->get_sub_namespace(), "a/b");
+  EXPECT_EQ(sub_sub->get_effective_namespace(), "/arm/a/b");
+  EXPECT_STREQ(sub_sub->get_namespace(), "/arm");
+  EXPECT_STREQ(sub_sub->get_fully_qualified_name(), "/arm/host");
+  EXPECT_EQ(rclcpp::Node::make_shared("host")->create_sub_node("a")->get_effective_namespace(),
+            "/a");
+
+  struct Case {
+    const char* sub_namespace;
+    const char* name_type;
+    const char* message;
+  };
+  for (const Case& c :
+       {Case{"", "sub_namespace", "sub-nodes should not extend nodes by an empty sub-namespace"},
+        Case{"/a", "sub_namespace", "a sub-namespace should not have a leading /"},
+        Case{"1a", "namespace", "namespace must not have a token that starts with a number"},
+        Case{"a b", "namespace",
+             "namespace must not contain characters other than alphanumerics, '_', or '/'"}}) {
+    SCOPED_TRACE(c.sub_namespace);
+    try {
+      node->create_sub_node(c.sub_namespace);
+      ADD_FAILURE() << "no exception";
+    } catch (const NameValidationError& e) {
+      EXPECT_EQ(e.name_type, c.name_type);
+      EXPECT_EQ(e.error_msg, c.message);
+    }
+  }
+}
+
+TEST_F(NodeTest, ClientNamesArePrefixedExpandedAndDiagnosed) {
+  const auto node = rclcpp::Node::make_shared("host", "/arm");
+  const auto sub = node->create_sub_node("sub");
+  struct Case {
+    rclcpp::Node::SharedPtr on;
+    const char* name;
+    const char* service_name;
+  };
+  for (const Case& c :
+       {Case{node, "perception", "/arm/perception"}, Case{node, "/perception", "/perception"},
+        Case{sub, "perception", "/arm/sub/perception"}, Case{sub, "/perception", "/perception"},
+        Case{sub, "~/perception", "/arm/host/perception"}}) {
+    SCOPED_TRACE(c.name);
+    EXPECT_STREQ(c.on->create_client<ArmPerceptionCommon>(c.name)->get_service_name(),
+                 c.service_name);
+  }
+
+  struct Failure {
+    rclcpp::Node::SharedPtr on;
+    const char* name;
+    const char* reported_name;
+    size_t index;
+  };
+  for (const Failure& f :
+       {Failure{node, "", "", 0}, Failure{sub, "", "sub/", 3}, Failure{node, "my srv", "my srv", 2},
+        Failure{node, "/a//b", "/a//b", 3}}) {
+    SCOPED_TRACE(f.name);
+    try {
+      f.on->create_client<ArmPerceptionCommon>(f.name);
+      ADD_FAILURE() << "no exception";
+    } catch (const rclcpp::exceptions::InvalidServiceNameError& e) {
+      EXPECT_EQ(e.name, f.reported_name);
+      EXPECT_EQ(e.invalid_index, f.index);
+    }
+  }
+  EXPECT_THROW(node->create_client<ArmPerceptionCommon>("srv/{foo}"), std::runtime_error);
+  EXPECT_THROW(node->create_client<ArmPerceptionCommon>(
+                   "srv", rmw_qos_profile_services_default,
+                   std::make_shared<rclcpp::CallbackGroup>(rclcpp::CallbackGroupType::Reentrant)),
+               std::runtime_error);
+
+  rclcpp::shutdown();
+  try {
+    node->create_client<ArmPerceptionCommon>("perception");
+    FAIL() << "no exception";
+  } catch (const rclcpp::exceptions::RCLError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("could not create client: ", 0), 0u);
+  }
+}
+
+TEST(ServicesQos, DefaultProfileValues) {
+  const rmw_qos_profile_t& qos = rmw_qos_profile_services_default;
+  EXPECT_EQ(qos.history, RMW_QOS_POLICY_HISTORY_KEEP_LAST);
+  EXPECT_EQ(qos.depth, 10u);
+  EXPECT_EQ(qos.reliability, RMW_QOS_POLICY_RELIABILITY_RELIABLE);
+  EXPECT_EQ(qos.durability, RMW_QOS_POLICY_DURABILITY_VOLATILE);
+  EXPECT_EQ(qos.liveliness, RMW_QOS_POLICY_LIVELINESS_SYSTEM_DEFAULT);
+  EXPECT_EQ(qos.deadline.sec + qos.deadline.nsec + qos.lifespan.sec + qos.lifespan.nsec +
+                qos.liveliness_lease_duration.sec + qos.liveliness_lease_duration.nsec,
+            0u);
+  EXPECT_FALSE(qos.avoid_ros_namespace_conventions);
+}
+
+}  // namespace
