@@ -1,0 +1,77 @@
+// The node's hot paths, driven the way a host drives them: the plugin loaded by a factory, a
+// tree ticked on this thread, the perception service answering on the executor thread.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "node_harness.hpp"
+
+namespace {
+
+using kestrava_arm::bt::testing::NodeHarness;
+using kestrava_arm::bt::testing::SuccessAnswer;
+
+// Measures the node, not the terminal: the logging facade reads these on its first line.
+const bool kConsoleOff = [] {
+  setenv("SPDLOG_STDOUT", "false", 1);
+  setenv("SPDLOG_SYSTEMD", "false", 1);
+  setenv("SPDLOG_LEVEL", "info", 1);
+  return true;
+}();
+
+BT::NodeStatus TickWithoutPause(BT::Tree& tree) {
+  BT::NodeStatus status = tree.tickOnce();
+  while (status == BT::NodeStatus::RUNNING) {
+    status = tree.tickOnce();
+  }
+  return status;
+}
+
+// One tick of a run whose answer is outstanding.
+void BM_WaitingTick(benchmark::State& state) {
+  NodeHarness harness;
+  auto tree = harness.CreateTree("nan");  // never expires
+  tree.tickOnce();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(tree.tickOnce());
+  }
+}
+BENCHMARK(BM_WaitingTick);
+
+// Start, request, answer, finishing tick, against a service that answers at once.
+void BM_WholeRun(benchmark::State& state) {
+  NodeHarness harness;
+  harness.service().AnswerAllWith(SuccessAnswer());
+  auto tree = harness.CreateTree();
+  for (auto _ : state) {
+    if (TickWithoutPause(tree) != BT::NodeStatus::SUCCESS) {
+      state.SkipWithError("run failed");
+      break;
+    }
+  }
+}
+BENCHMARK(BM_WholeRun)->UseRealTime();
+
+// From the service's answer to the end of the run: delivery, ToiletInfoCallback on a typical
+// response document, and the finishing tick.
+void BM_ResponseHandling(benchmark::State& state) {
+  NodeHarness harness;
+  auto tree = harness.CreateTree();
+  const std::string answer = SuccessAnswer();
+  std::size_t requests = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    tree.tickOnce();
+    harness.service().WaitForRequest(requests);
+    state.ResumeTiming();
+    harness.service().Answer(requests++, answer);
+    if (TickWithoutPause(tree) != BT::NodeStatus::SUCCESS) {
+      state.SkipWithError("run failed");
+      break;
+    }
+  }
+}
+BENCHMARK(BM_ResponseHandling)->UseRealTime();
+
+}  // namespace
