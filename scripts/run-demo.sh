@@ -7,4 +7,9 @@ build_dir=${BUILD_DIR:-$root/build}
 
 "$root/scripts/install-deps.sh"
 BUILD_DIR=$build_dir "$root/scripts/build.sh"
-echo "Built $build_dir/libdetect_toilet_info_node.so (the demo host is not there yet)."
+# The plugin reads its log settings from the environment; without them it says so on every run.
+export SPDLOG_STDOUT=${SPDLOG_STDOUT:-true} SPDLOG_SYSTEMD=${SPDLOG_SYSTEMD:-false} SPDLOG_LEVEL=${SPDLOG_LEVEL:-info}
+exec "$build_dir/bt_host" --plugin "$build_dir/libdetect_toilet_info_node.so" \
+  --tree "$root/examples/detect_toilet.xml" \
+  --simulate "$root/examples/responses/success.yaml" \
+  --set "task_info=task_uid:42;task_name:bowl" "$@"

@@ -1,0 +1,115 @@
+#include "host_options.hpp"
+
+#include "blackboard_keys.hpp"
+#include "kestrava_arm_host/command_line.hpp"
+
+namespace kestrava_arm::host {
+namespace {
+
+std::pair<std::string, std::string> ParseEntry(const std::string& text) {
+  const std::size_t equals = text.find('=');
+  if (equals == std::string::npos || equals == 0) {
+    throw UsageError("--set needs KEY=VALUE, not '" + text + "'");
+  }
+  std::string key = text.substr(0, equals);
+  if (key == kSharedNodeKey || key == kServiceNameKey) {
+    throw UsageError("--set cannot write '" + key + "': the host sets it (use --service for " +
+                     kServiceNameKey + ")");
+  }
+  return {std::move(key), text.substr(equals + 1)};
+}
+
+std::vector<OptionSpec> HostOptionSpecs(HostOptions& options) {
+  const auto milliseconds = [](std::chrono::milliseconds& target, const char* option) {
+    return
+        [&target, option](const std::string& value) { target = ParseMilliseconds(option, value); };
+  };
+  const auto flag = [](bool& target) { return [&target](const std::string&) { target = true; }; };
+  return {
+      {"--plugin", "PATH",
+       "load a BehaviorTree.CPP plugin (shared library) into the factory; repeatable",
+       [&options](const std::string& value) { options.plugins.push_back(value); }},
+      {"--tree", "FILE", "the tree to run (BehaviorTree.CPP v4 XML); required unless --print-model",
+       [&options](const std::string& value) { options.tree_file = value; }},
+      {"--service", "NAME",
+       "perception service name, put on the blackboard as \"arm_perception_service\" "
+       "(default: /arm_perception_common)",
+       [&options](const std::string& value) { options.service_name = value; }},
+      {"--set", "KEY=VALUE",
+       "put a text entry on the blackboard, e.g. task_info=task_uid:42;task_name:bowl, "
+       "toilet_data_path=..., camera_frame_id=...; repeatable",
+       [&options](const std::string& value) { options.entries.push_back(ParseEntry(value)); }},
+      {"--tick-period-ms", "N", "tick the tree every N milliseconds (default: 50)",
+       milliseconds(options.tick_period, "--tick-period-ms")},
+      {"--deadline-ms", "N",
+       "halt the tree if it still runs after N milliseconds; 0 waits forever (default: 30000)",
+       milliseconds(options.deadline, "--deadline-ms")},
+      {"--simulate", "RESPONSE.yaml",
+       "offer a simulated perception service in this process that answers every request with "
+       "the YAML document in RESPONSE.yaml",
+       [&options](const std::string& value) { options.response_file = value; }},
+      {"--reply-delay-ms", "N", "let the simulated service answer N milliseconds late (default: 0)",
+       milliseconds(options.reply_delay, "--reply-delay-ms")},
+      {"--no-service", "",
+       "offer no perception service at all (without --simulate the host otherwise expects one "
+       "from another process)",
+       flag(options.no_service)},
+      {"--print-model", "",
+       "write the model of every node the plugins and the host register (the XML Groot2 reads) "
+       "and exit",
+       flag(options.print_model)},
+      {"--help", "", "show this help and exit", flag(options.help)},
+  };
+}
+
+void CheckCombination(const HostOptions& options) {
+  if (options.help || options.print_model) {
+    return;
+  }
+  if (options.tree_file.empty()) {
+    throw UsageError("--tree FILE is required");
+  }
+  if (options.no_service && options.response_file) {
+    throw UsageError("--no-service and --simulate exclude each other");
+  }
+  if (options.reply_delay.count() > 0 && !options.response_file) {
+    throw UsageError("--reply-delay-ms needs --simulate");
+  }
+  if (options.tick_period.count() == 0) {
+    throw UsageError("--tick-period-ms must be at least 1");
+  }
+}
+
+}  // namespace
+
+HostOptions ParseHostOptions(int argc, const char* const argv[]) {
+  HostOptions options;
+  options.ros_args = ParseCommandLine(argc, argv, HostOptionSpecs(options));
+  CheckCombination(options);
+  return options;
+}
+
+std::string HostUsage() {
+  HostOptions defaults;
+  return "Usage: bt_host --plugin PATH... --tree FILE [options] [--ros-args ...]\n"
+         "\n"
+         "Loads BehaviorTree.CPP plugins, shares one ROS 2 node with them through the blackboard\n"
+         "entry \"kestrava_arm_bt_shared_node\" (spun by an executor on a thread of its own),\n"
+         "builds the tree and ticks it until it ends, then prints its status and the blackboard.\n"
+         "\n"
+         "Options:\n" +
+         DescribeOptions(HostOptionSpecs(defaults)) +
+         "  --ros-args ...\n"
+         "      everything from here on goes to rclcpp (remappings, parameters, log levels)\n"
+         "\n"
+         "Exit status:\n"
+         "  0  the tree ended with SUCCESS (also after --help and --print-model)\n"
+         "  1  the tree ended with FAILURE\n"
+         "  2  the command line is wrong\n"
+         "  3  setup failed: plugin, tree file, response file or ROS 2\n"
+         "  4  a node raised an exception while the tree was ticked\n"
+         "  5  the tree still ran at the deadline and was halted\n"
+         "  6  interrupted by SIGINT or SIGTERM; the tree was halted\n";
+}
+
+}  // namespace kestrava_arm::host

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kestrava_arm::host {
+
+struct HostOptions {
+  std::vector<std::string> plugins;
+  std::string tree_file;
+  std::string service_name = "/arm_perception_common";
+  std::vector<std::pair<std::string, std::string>> entries;  // --set KEY=VALUE, in order
+  std::chrono::milliseconds tick_period{50};
+  std::chrono::milliseconds deadline{30000};  // zero: no deadline
+  std::optional<std::string> response_file;   // --simulate
+  std::chrono::milliseconds reply_delay{0};
+  bool no_service = false;
+  bool print_model = false;
+  bool help = false;
+  std::vector<std::string> ros_args;  // "--ros-args" and everything after it
+};
+
+// Throws UsageError (kestrava_arm_host/command_line.hpp) for a command line that cannot run.
+HostOptions ParseHostOptions(int argc, const char* const argv[]);
+
+std::string HostUsage();
+
+}  // namespace kestrava_arm::host

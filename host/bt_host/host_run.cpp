@@ -1,0 +1,115 @@
+#include "host_run.hpp"
+
+#include <iostream>
+#include <memory>
+
+#include <fmt/ranges.h>
+
+#include "behaviortree_cpp/xml_parsing.h"
+#include "blackboard_keys.hpp"
+#include "blackboard_report.hpp"
+#include "exit_codes.hpp"
+#include "host_log.hpp"
+#include "kestrava_arm_host/command_line.hpp"
+#include "kestrava_arm_host/simulated_perception_service.hpp"
+#include "node_factory.hpp"
+#include "ros_session.hpp"
+#include "stop_signal.hpp"
+#include "tree_runner.hpp"
+
+namespace kestrava_arm::host {
+namespace {
+
+std::unique_ptr<SimulatedPerceptionService> OfferServiceIfAsked(const rclcpp::Node::SharedPtr& node,
+                                                                const HostOptions& options) {
+  if (!options.response_file) {
+    if (!options.no_service) {
+      HostLog().info("no simulated service: expecting {} from another process",
+                     options.service_name);
+    }
+    return nullptr;
+  }
+  return std::make_unique<SimulatedPerceptionService>(
+      node, SimulatedServiceConfig{options.service_name, ReadTextFile(*options.response_file),
+                                   options.reply_delay});
+}
+
+BT::Blackboard::Ptr MakeBlackboard(const rclcpp::Node::SharedPtr& node,
+                                   const HostOptions& options) {
+  BT::Blackboard::Ptr blackboard = BT::Blackboard::create();
+  blackboard->set(kSharedNodeKey, node);
+  blackboard->set(kServiceNameKey, options.service_name);
+  for (const auto& [key, value] : options.entries) {
+    blackboard->set(key, value);
+  }
+  return blackboard;
+}
+
+std::string DescribeEnd(const TickOutcome& outcome, const TickSchedule& schedule) {
+  const std::string ticks = " after " + std::to_string(outcome.ticks) + " tick(s)";
+  switch (outcome.end) {
+    case TickOutcome::End::kCompleted:
+      return BT::toStr(outcome.status, false) + ticks;
+    case TickOutcome::End::kDeadlinePassed:
+      return "RUNNING" + ticks + ": the deadline of " + std::to_string(schedule.deadline.count()) +
+             " ms passed, tree halted";
+    case TickOutcome::End::kInterrupted:
+      return "interrupted" + ticks + ", tree halted";
+    case TickOutcome::End::kError:
+      return "error" + ticks + ": " + outcome.error + "; tree halted";
+  }
+  return {};
+}
+
+int ExitCodeFor(const TickOutcome& outcome) {
+  switch (outcome.end) {
+    case TickOutcome::End::kCompleted:
+      return outcome.status == BT::NodeStatus::SUCCESS ? kExitSuccess : kExitTreeFailed;
+    case TickOutcome::End::kDeadlinePassed:
+      return kExitDeadline;
+    case TickOutcome::End::kInterrupted:
+      return kExitInterrupted;
+    case TickOutcome::End::kError:
+      return kExitTickError;
+  }
+  return kExitTickError;
+}
+
+void PrintReport(const TickOutcome& outcome, const TickSchedule& schedule,
+                 const BT::Blackboard& blackboard) {
+  if (outcome.end == TickOutcome::End::kError) {
+    std::cerr << "bt_host: " << DescribeEnd(outcome, schedule) << std::endl;
+  }
+  std::cout << "result: " << DescribeEnd(outcome, schedule) << "\n"
+            << "blackboard:\n"
+            << DescribeBlackboard(blackboard) << std::flush;
+}
+
+}  // namespace
+
+int RunTree(const HostOptions& options) {
+  InstallStopSignalHandlers();
+  RosSession ros("bt_host", options.ros_args);
+  BT::BehaviorTreeFactory factory = MakeFactory(options.plugins);
+  HostLog().info("loaded plugin(s): {}", fmt::join(options.plugins, ", "));
+  std::unique_ptr<SimulatedPerceptionService> service = OfferServiceIfAsked(ros.node(), options);
+  const BT::Blackboard::Ptr blackboard = MakeBlackboard(ros.node(), options);
+  BT::Tree tree = BuildTree(factory, options.tree_file, blackboard);
+
+  const TickSchedule schedule{options.tick_period, options.deadline};
+  HostLog().info("ticking {} every {} ms", options.tree_file, schedule.period.count());
+  const TickOutcome outcome = TickUntilDone(tree, schedule, StopSignalReceived);
+  // No response callback may run into the nodes once they start going away.
+  ros.Stop();
+  service.reset();
+  PrintReport(outcome, schedule, *blackboard);
+  return ExitCodeFor(outcome);
+}
+
+int PrintModel(const HostOptions& options) {
+  const BT::BehaviorTreeFactory factory = MakeFactory(options.plugins);
+  std::cout << BT::writeTreeNodesModelXML(factory) << std::flush;
+  return kExitSuccess;
+}
+
+}  // namespace kestrava_arm::host

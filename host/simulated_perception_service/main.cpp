@@ -1,0 +1,77 @@
+// The simulated perception service as a process of its own, for hosts in another process.
+
+#include <exception>
+#include <iostream>
+#include <vector>
+
+#include "kestrava_arm_host/command_line.hpp"
+#include "kestrava_arm_host/simulated_perception_service.hpp"
+
+namespace {
+
+using kestrava_arm::host::OptionSpec;
+
+struct ServiceOptions {
+  kestrava_arm::host::SimulatedServiceConfig config{"/arm_perception_common", "", {}};
+  std::string response_file;
+  bool help = false;
+};
+
+std::vector<OptionSpec> ServiceOptionSpecs(ServiceOptions& options) {
+  using kestrava_arm::host::ParseMilliseconds;
+  return {
+      {"--response", "FILE", "answer every request with the YAML document in FILE (required)",
+       [&options](const std::string& value) { options.response_file = value; }},
+      {"--service", "NAME", "service name to offer (default: /arm_perception_common)",
+       [&options](const std::string& value) { options.config.service_name = value; }},
+      {"--reply-delay-ms", "N", "answer N milliseconds after each request (default: 0)",
+       [&options](const std::string& value) {
+         options.config.reply_delay = ParseMilliseconds("--reply-delay-ms", value);
+       }},
+      {"--help", "", "show this help and exit",
+       [&options](const std::string&) { options.help = true; }},
+  };
+}
+
+ServiceOptions ParseServiceOptions(int argc, const char* const argv[]) {
+  ServiceOptions options;
+  // rclcpp::init picks its own arguments (after --ros-args) out of the full command line.
+  kestrava_arm::host::ParseCommandLine(argc, argv, ServiceOptionSpecs(options));
+  if (!options.help && options.response_file.empty()) {
+    throw kestrava_arm::host::UsageError("--response FILE is required");
+  }
+  return options;
+}
+
+int Serve(int argc, const char* const argv[], ServiceOptions options) {
+  options.config.response_yaml = kestrava_arm::host::ReadTextFile(options.response_file);
+  rclcpp::init(argc, argv);
+  auto node = std::make_shared<rclcpp::Node>("simulated_perception_service");
+  {
+    kestrava_arm::host::SimulatedPerceptionService service(node, options.config);
+    rclcpp::spin(node);
+  }
+  rclcpp::shutdown();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  try {
+    ServiceOptions options = ParseServiceOptions(argc, argv);
+    if (options.help) {
+      std::cout
+          << "Usage: simulated_perception_service --response FILE [options] [--ros-args ...]\n"
+          << kestrava_arm::host::DescribeOptions(ServiceOptionSpecs(options));
+      return 0;
+    }
+    return Serve(argc, argv, std::move(options));
+  } catch (const kestrava_arm::host::UsageError& error) {
+    std::cerr << "simulated_perception_service: " << error.what() << "\n";
+    return 2;
+  } catch (const std::exception& error) {
+    std::cerr << "simulated_perception_service: " << error.what() << "\n";
+    return 3;
+  }
+}

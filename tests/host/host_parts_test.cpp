@@ -1,0 +1,170 @@
+#include <memory>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "behaviortree_cpp/bt_factory.h"
+#include "blackboard_report.hpp"
+#include "host_options.hpp"
+#include "kestrava_arm_host/command_line.hpp"
+#include "tree_runner.hpp"
+
+namespace kestrava_arm::host {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Pair;
+
+HostOptions Parse(std::vector<const char*> arguments) {
+  arguments.insert(arguments.begin(), "bt_host");
+  return ParseHostOptions(static_cast<int>(arguments.size()), arguments.data());
+}
+
+TEST(HostOptionsTest, CollectsRepeatedOptionsAndLeavesRosArgumentsToRclcpp) {
+  const HostOptions options =
+      Parse({"--plugin", "a.so", "--plugin=b.so", "--tree", "t.xml", "--set",
+             "task_info=task_uid:1;x:y=z", "--deadline-ms", "0", "--ros-args", "-r", "__node:=x"});
+  EXPECT_THAT(options.plugins, ElementsAre("a.so", "b.so"));
+  EXPECT_THAT(options.entries, ElementsAre(Pair("task_info", "task_uid:1;x:y=z")));
+  EXPECT_EQ(options.deadline.count(), 0);
+  EXPECT_THAT(options.ros_args, ElementsAre("--ros-args", "-r", "__node:=x"));
+}
+
+struct BadCommandLine {
+  const char* name;
+  std::vector<const char*> arguments;
+  const char* message;
+};
+
+void PrintTo(const BadCommandLine& test_case, std::ostream* out) {
+  *out << test_case.name;
+}
+
+class BadCommandLineTest : public ::testing::TestWithParam<BadCommandLine> {};
+
+TEST_P(BadCommandLineTest, IsRejectedWithAReason) {
+  try {
+    Parse(GetParam().arguments);
+    FAIL() << "accepted";
+  } catch (const UsageError& error) {
+    EXPECT_THAT(error.what(), HasSubstr(GetParam().message));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BadCommandLineTest,
+    ::testing::Values(
+        BadCommandLine{"NoTree", {"--plugin", "a.so"}, "--tree FILE is required"},
+        BadCommandLine{"ValueMissing", {"--tree"}, "'--tree' needs a value (FILE)"},
+        BadCommandLine{"UnknownOption", {"--tree", "t", "--fast"}, "unknown option '--fast'"},
+        BadCommandLine{"StrayArgument", {"--tree", "t", "extra"}, "unexpected argument 'extra'"},
+        BadCommandLine{"FlagWithValue", {"--print-model=yes"}, "'--print-model' takes no value"},
+        BadCommandLine{"EntryWithoutKey", {"--tree", "t", "--set", "=v"}, "--set needs KEY=VALUE"},
+        BadCommandLine{"EntryOfTheHost",
+                       {"--tree", "t", "--set", "kestrava_arm_bt_shared_node=n"},
+                       "cannot write 'kestrava_arm_bt_shared_node'"},
+        BadCommandLine{"NegativePeriod",
+                       {"--tree", "t", "--tick-period-ms", "-5"},
+                       "'--tick-period-ms' needs a whole number of milliseconds, not '-5'"},
+        BadCommandLine{"ZeroPeriod", {"--tree", "t", "--tick-period-ms", "0"}, "at least 1"},
+        BadCommandLine{"ServiceTwice",
+                       {"--tree", "t", "--no-service", "--simulate", "r.yaml"},
+                       "exclude each other"},
+        BadCommandLine{"DelayWithoutService",
+                       {"--tree", "t", "--reply-delay-ms", "10"},
+                       "--reply-delay-ms needs --simulate"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DescribeValueTest, ShowsEachKindOfEntryReadably) {
+  EXPECT_EQ(DescribeValue(BT::Any(std::vector<double>{0.42, -0.1, 0.0})), "[0.42, -0.1, 0]");
+  EXPECT_EQ(DescribeValue(BT::Any(std::string("/a/b.txt"))), "\"/a/b.txt\"");
+  EXPECT_EQ(DescribeValue(BT::Any(102501006)), "102501006");
+  EXPECT_EQ(DescribeValue(BT::Any(true)), "true");
+  EXPECT_EQ(DescribeValue(BT::Any(2.5)), "2.5");
+  EXPECT_EQ(DescribeValue(BT::Any()), "(no value)");
+  EXPECT_EQ(DescribeValue(BT::Any(std::make_shared<int>(1))), "(std::shared_ptr<int>)");
+}
+
+TEST(DescribeBlackboardTest, ListsEntriesSortedWithoutTheSharedNode) {
+  const auto blackboard = BT::Blackboard::create();
+  blackboard->set("status_code", 102501006);
+  blackboard->set("kestrava_arm_bt_shared_node", std::make_shared<int>(0));
+  blackboard->set("fix_trajectory", std::string("/t.txt"));
+  blackboard->createEntry("error_code", BT::TypeInfo::Create<int>());
+  EXPECT_EQ(DescribeBlackboard(*blackboard),
+            "  error_code = (no value)\n"
+            "  fix_trajectory = \"/t.txt\"\n"
+            "  status_code = 102501006\n");
+}
+
+// Runs until halted, and counts the halts.
+class Endless : public BT::StatefulActionNode {
+ public:
+  Endless(const std::string& name, const BT::NodeConfig& config)
+      : BT::StatefulActionNode(name, config) {}
+  static BT::PortsList providedPorts() { return {}; }
+  static inline int halts = 0;
+
+ private:
+  BT::NodeStatus onStart() override { return BT::NodeStatus::RUNNING; }
+  BT::NodeStatus onRunning() override { return BT::NodeStatus::RUNNING; }
+  void onHalted() override { ++halts; }
+};
+
+BT::Tree MakeTree(const std::string& node_id) {
+  static BT::BehaviorTreeFactory factory = [] {
+    BT::BehaviorTreeFactory made;
+    made.registerNodeType<Endless>("Endless");
+    made.registerSimpleAction("Succeed", [](BT::TreeNode&) { return BT::NodeStatus::SUCCESS; });
+    made.registerSimpleAction("Throw", [](BT::TreeNode&) -> BT::NodeStatus {
+      throw std::runtime_error("sensor unplugged");
+    });
+    return made;
+  }();
+  return factory.createTreeFromText("<root BTCPP_format=\"4\"><BehaviorTree ID=\"T\"><" + node_id +
+                                    "/></BehaviorTree></root>");
+}
+
+TEST(TickUntilDoneTest, StopsAtTheFirstStatusOtherThanRunning) {
+  BT::Tree tree = MakeTree("Succeed");
+  const TickOutcome outcome = TickUntilDone(tree, {}, [] { return false; });
+  EXPECT_EQ(outcome.end, TickOutcome::End::kCompleted);
+  EXPECT_EQ(outcome.status, BT::NodeStatus::SUCCESS);
+  EXPECT_EQ(outcome.ticks, 1);
+}
+
+TEST(TickUntilDoneTest, HaltsTheTreeWhenStopped) {
+  BT::Tree tree = MakeTree("Endless");
+  Endless::halts = 0;
+  int polls = 0;
+  const TickOutcome outcome =
+      TickUntilDone(tree, {std::chrono::milliseconds(1), {}}, [&polls] { return ++polls > 3; });
+  EXPECT_EQ(outcome.end, TickOutcome::End::kInterrupted);
+  EXPECT_EQ(outcome.ticks, 3);
+  EXPECT_EQ(Endless::halts, 1);
+}
+
+TEST(TickUntilDoneTest, HaltsTheTreeAtTheDeadline) {
+  BT::Tree tree = MakeTree("Endless");
+  Endless::halts = 0;
+  const TickOutcome outcome = TickUntilDone(
+      tree, {std::chrono::milliseconds(1), std::chrono::milliseconds(5)}, [] { return false; });
+  EXPECT_EQ(outcome.end, TickOutcome::End::kDeadlinePassed);
+  EXPECT_EQ(outcome.status, BT::NodeStatus::RUNNING);
+  EXPECT_EQ(Endless::halts, 1);
+}
+
+TEST(TickUntilDoneTest, ReportsAnExceptionFromANode) {
+  BT::Tree tree = MakeTree("Throw");
+  const TickOutcome outcome = TickUntilDone(tree, {}, [] { return false; });
+  EXPECT_EQ(outcome.end, TickOutcome::End::kError);
+  EXPECT_THAT(outcome.error, HasSubstr("sensor unplugged"));
+}
+
+}  // namespace
+}  // namespace kestrava_arm::host
