@@ -38,7 +38,7 @@ using ArmPerceptionCommon = DetectToiletInfo::ArmPerceptionCommon;
 
 // A string setting from the blackboard, or `fallback` when the entry is absent or holds nothing.
 std::string ReadSetting(const BT::Blackboard& blackboard, const std::string& key,
-                        std::string fallback) {
+                        const std::string& fallback) {
   std::string value;
   return blackboard.get(key, value) ? value : fallback;
 }
@@ -224,6 +224,7 @@ BT::NodeStatus DetectToiletInfo::SendRequest(
   return BT::NodeStatus::RUNNING;
 }
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param): the client's callback signature
 void DetectToiletInfo::ToiletInfoCallback(ResponseFuture future) {
   const std::lock_guard<std::mutex> lock(handoff_mutex_);
   if (!AwaitsResponseTo(future)) {
@@ -240,7 +241,7 @@ void DetectToiletInfo::ToiletInfoCallback(ResponseFuture future) {
 }
 
 void DetectToiletInfo::HandleResponse(const ResponseFuture& future) {
-  const auto response = future.get();
+  const auto& response = future.get();
   if (!response) {
     throw std::runtime_error("empty response");
   }
