@@ -14,13 +14,19 @@ find_package(Threads REQUIRED)
 set(_platform_dir ${CMAKE_CURRENT_SOURCE_DIR}/platform)
 
 # BehaviorTree.CPP
+# A plain CMake install of BehaviorTree.CPP ships no version file, so the major version is
+# checked here rather than by find_package.
 if(NOT KESTRAVA_USE_STANDINS)
-  find_package(behaviortree_cpp 4 QUIET)
+  find_package(behaviortree_cpp QUIET)
+  if(behaviortree_cpp_FOUND AND behaviortree_cpp_VERSION AND NOT behaviortree_cpp_VERSION MATCHES "^4\\.")
+    message(WARNING "BehaviorTree.CPP ${behaviortree_cpp_VERSION} is not 4.x; using the stand-in")
+    set(behaviortree_cpp_FOUND FALSE)
+  endif()
 endif()
 add_library(kestrava_behaviortree INTERFACE)
 add_library(kestrava::behaviortree ALIAS kestrava_behaviortree)
 if(behaviortree_cpp_FOUND)
-  message(STATUS "BehaviorTree.CPP: installed package ${behaviortree_cpp_VERSION} (${behaviortree_cpp_DIR})")
+  message(STATUS "BehaviorTree.CPP: installed package ${behaviortree_cpp_VERSION} in ${behaviortree_cpp_DIR}")
   if(TARGET BT::behaviortree_cpp)
     target_link_libraries(kestrava_behaviortree INTERFACE BT::behaviortree_cpp)
   else()
