@@ -63,8 +63,7 @@ TEST(BtAny, ConversionsFollowTheSafeCastRules) {
       {"large int to double", [] { return castText<double>(BT::Any((int64_t{1} << 53) + 1)); },
        "std::runtime_error: Loss of precision when converting a large integer number to "
        "floating point:9007199254740993"},
-      {"huge double to float", [] { return castText<float>(BT::Any(1e300)); },
-       "std::runtime_error: Value outside numeric limits"},
+      {"fraction to bool", [] { return castText<bool>(BT::Any(0.5)); }, "1"},
       {"int to string", [] { return castText<std::string>(BT::Any(42)); }, "42"},
       {"double to string", [] { return castText<std::string>(BT::Any(1.5)); }, "1.500000"},
       {"string to bool", [] { return castText<bool>(BT::Any(std::string("true"))); },
@@ -85,7 +84,7 @@ TEST(BtAny, RemembersTheOriginalTypeAndStoresIntegersWide) {
   EXPECT_EQ(any.castedType(), typeid(int64_t));
   EXPECT_TRUE(any.isNumber());
   EXPECT_EQ(any.cast<int>(), 7);
-  EXPECT_THROW(any.cast<std::string_view>(), std::runtime_error);
+  EXPECT_THROW(static_cast<void>(any.cast<std::string_view>()), std::runtime_error);
 
   auto pointer = std::make_shared<int>(3);
   BT::Any holder(pointer);

@@ -175,7 +175,7 @@ namespace details {
 template <typename TO, typename T>
 bool convertsLosslessly(const T& value) {
   try {
-    Any(value).cast<TO>();
+    static_cast<void>(Any(value).cast<TO>());
     return true;
   } catch (const std::runtime_error&) {
     return false;

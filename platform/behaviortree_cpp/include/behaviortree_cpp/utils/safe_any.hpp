@@ -84,15 +84,20 @@ TO convertInteger(SRC source) {
 
 template <typename SRC, typename TO>
 TO convertIntegerToFloat(SRC source) {
-  const TO target = static_cast<TO>(source);
-  // Compared in the floating domain first: casting an out-of-range float back is undefined.
-  if (static_cast<double>(target) >= exclusiveUpperBound<SRC>() ||
-      static_cast<SRC>(target) != source) {
+  // Beyond 2^53 - 1 a double no longer tells neighbouring integers apart.
+  constexpr uint64_t kMaxExact = (uint64_t{1} << std::numeric_limits<double>::digits) - 1;
+  uint64_t magnitude = static_cast<uint64_t>(source);
+  if constexpr (std::is_signed_v<SRC>) {
+    if (source < 0) {
+      magnitude = uint64_t{0} - magnitude;
+    }
+  }
+  if (magnitude > kMaxExact) {
     throw std::runtime_error(
         "Loss of precision when converting a large integer number to floating point:" +
         std::to_string(source));
   }
-  return target;
+  return static_cast<TO>(source);
 }
 
 template <typename TO>
@@ -105,18 +110,6 @@ TO convertFloatToInteger(double source) {
   return static_cast<TO>(source);
 }
 
-template <typename TO>
-TO convertFloat(double source) {
-  if (std::abs(source) > static_cast<double>(std::numeric_limits<TO>::max())) {
-    fail("Value outside numeric limits");
-  }
-  const TO target = static_cast<TO>(source);
-  if (static_cast<double>(target) != source) {
-    fail("Value truncated in conversion");
-  }
-  return target;
-}
-
 // Checked conversion between the three stored numeric kinds and any arithmetic type.
 template <typename SRC, typename TO>
 TO convertNumber(SRC source) {
@@ -127,11 +120,11 @@ TO convertNumber(SRC source) {
   } else if constexpr (std::is_integral_v<SRC>) {
     return convertIntegerToFloat<SRC, TO>(source);
   } else if constexpr (std::is_same_v<TO, bool>) {
-    return convertInteger<int64_t, bool>(convertFloatToInteger<int64_t>(source));
+    return source != 0;  // as in C: any non-zero value is true
   } else if constexpr (std::is_integral_v<TO>) {
     return convertFloatToInteger<TO>(source);
   } else {
-    return convertFloat<TO>(source);
+    return static_cast<TO>(source);  // double to float is accepted as it comes
   }
 }
 
@@ -184,7 +177,7 @@ class Any {
   nonstd::expected<T, std::string> tryCast() const;
 
   template <typename T>
-  T cast() const {
+  [[nodiscard]] T cast() const {
     auto result = tryCast<T>();
     if (!result) {
       throw std::runtime_error(result.error());
