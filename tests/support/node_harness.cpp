@@ -1,5 +1,7 @@
 #include "node_harness.hpp"
 
+#include <utility>
+
 namespace kestrava_arm::bt::testing {
 
 namespace {
@@ -20,13 +22,11 @@ NodeHarness::NodeHarness()
     : shared_node_(MakeNode("bt_host")),
       service_node_(MakeNode("perception")),
       service_(service_node_, kServiceName),
-      blackboard_(BT::Blackboard::create()) {
+      blackboard_(CreateHostBlackboard()) {
   executor_.add_node(shared_node_);
   executor_.add_node(service_node_);
   spinning_ = std::async(std::launch::async, [this] { executor_.spin(); });
   factory_.registerFromPlugin(KESTRAVA_PLUGIN_PATH);
-  blackboard_->set("kestrava_arm_bt_shared_node", shared_node_);
-  blackboard_->set("arm_perception_service", std::string(kServiceName));
 }
 
 NodeHarness::~NodeHarness() {
@@ -36,19 +36,28 @@ NodeHarness::~NodeHarness() {
   } while (spinning_.wait_for(kCancelRetryPeriod) != std::future_status::ready);
 }
 
-BT::Tree NodeHarness::CreateTree(const std::string& timeout_duration) {
+BT::Blackboard::Ptr NodeHarness::CreateHostBlackboard() const {
+  auto blackboard = BT::Blackboard::create();
+  blackboard->set("kestrava_arm_bt_shared_node", shared_node_);
+  blackboard->set("arm_perception_service", std::string(kServiceName));
+  return blackboard;
+}
+
+BT::Tree NodeHarness::CreateTree(const std::string& timeout_duration,
+                                 BT::Blackboard::Ptr blackboard) {
   return CreateTreeFromText(R"(<root BTCPP_format="4" main_tree_to_execute="Main">
   <BehaviorTree ID="Main">
     <DetectToiletInfo timeout_duration=")" +
-                            timeout_duration +
-                            R"(" transfor_matrix="{transfor_matrix}"
+                                timeout_duration +
+                                R"(" transfor_matrix="{transfor_matrix}"
         fix_trajectory="{fix_trajectory}" error_code="{error_code}" status_code="{status_code}"/>
   </BehaviorTree>
-</root>)");
+</root>)",
+                            std::move(blackboard));
 }
 
-BT::Tree NodeHarness::CreateTreeFromText(const std::string& xml) {
-  return factory_.createTreeFromText(xml, blackboard_);
+BT::Tree NodeHarness::CreateTreeFromText(const std::string& xml, BT::Blackboard::Ptr blackboard) {
+  return factory_.createTreeFromText(xml, blackboard ? std::move(blackboard) : blackboard_);
 }
 
 BT::NodeStatus TickUntilDone(BT::Tree& tree, std::chrono::microseconds period) {

@@ -26,9 +26,13 @@ class NodeHarness {
   NodeHarness(NodeHarness&&) = delete;
   NodeHarness& operator=(NodeHarness&&) = delete;
 
-  // A tree with one DetectToiletInfo whose outputs go to entries of the same names.
-  BT::Tree CreateTree(const std::string& timeout_duration = "60000");
-  BT::Tree CreateTreeFromText(const std::string& xml);
+  // A tree with one DetectToiletInfo whose outputs go to entries of the same names. Trees share
+  // the harness's blackboard unless they are given one of their own.
+  BT::Tree CreateTree(const std::string& timeout_duration = "60000",
+                      BT::Blackboard::Ptr blackboard = nullptr);
+  BT::Tree CreateTreeFromText(const std::string& xml, BT::Blackboard::Ptr blackboard = nullptr);
+  // A new blackboard holding what a host puts there: the shared node and the service name.
+  BT::Blackboard::Ptr CreateHostBlackboard() const;
 
   PerceptionServiceStub& service() { return service_; }
   BT::Blackboard::Ptr blackboard() const { return blackboard_; }
@@ -47,7 +51,8 @@ class NodeHarness {
 };
 
 // Ticks until the tree leaves RUNNING or a generous deadline passes; returns the last status.
-// Long runs of many short exchanges pass a shorter pause between ticks.
+// The tree sleeps in whole milliseconds: long runs of many short exchanges pass a pause of zero
+// to tick again at once.
 BT::NodeStatus TickUntilDone(BT::Tree& tree,
                              std::chrono::microseconds period = std::chrono::milliseconds(1));
 

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang, ASan and UBSan, and runs each for a bounded time.
+# Fails when a target finds a crash, a hang, a leak, a memory error or a broken property.
+#   FUZZ_SECONDS  seconds per target (default 60; the first argument overrides it)
+#   BUILD_DIR     build directory (default: build-fuzz)
+# Findings are left as crash-*/timeout-*/leak-* files in $BUILD_DIR/findings/<target>; the inputs
+# the run added to the corpus stay in $BUILD_DIR/corpus/<target>.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build_dir=${BUILD_DIR:-$root/build-fuzz}
+seconds=${1:-${FUZZ_SECONDS:-60}}
+targets=(fuzz_response_handling fuzz_request_document)
+
+"$root/scripts/install-deps.sh"
+cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_COMPILER=clang++ -DKESTRAVA_SANITIZER=address -DKESTRAVA_BUILD_FUZZERS=ON \
+  -DKESTRAVA_BUILD_TESTS=OFF -DKESTRAVA_BUILD_BENCHMARKS=OFF -DKESTRAVA_BUILD_HOST=OFF >/dev/null
+cmake --build "$build_dir" --target "${targets[@]}"
+
+# The node logs every step of every run; the fuzzers would spend their time on the terminal.
+export SPDLOG_STDOUT=false SPDLOG_SYSTEMD=false SPDLOG_LEVEL=info
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+failed=()
+for target in "${targets[@]}"; do
+  corpus=$build_dir/corpus/$target
+  findings=$build_dir/findings/$target
+  mkdir -p "$corpus" "$findings"
+  seeds=("$root/fuzz/corpus/$target")
+  if [[ $target == fuzz_response_handling && -d $root/examples/responses ]]; then
+    seeds+=("$root/examples/responses")
+  fi
+  # Leaks are checked once, by LeakSanitizer at exit: checking after every input that allocated
+  # more than it freed would be nearly every input, as the executor thread frees later, and
+  # would cost most of the executions.
+  options=(-max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 -detect_leaks=0
+    -print_final_stats=1 -artifact_prefix="$findings/")
+  if [[ -f $root/fuzz/$target.dict ]]; then
+    options+=(-dict="$root/fuzz/$target.dict")
+  fi
+  log=$build_dir/$target.log
+  echo "=== $target: ${seconds} s ==="
+  if "$build_dir/fuzz/$target" "${options[@]}" "$corpus" "${seeds[@]}" >"$log" 2>&1; then
+    status=clean
+  else
+    status=FINDING
+    failed+=("$target")
+    grep -A30 -m1 -E "Assertion|runtime error:|fuzz property broken|ERROR:" "$log" || tail -30 "$log"
+    grep -E "Test unit written|Base64:" "$log" || true
+  fi
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+  seconds_taken=$(sed -n 's/^Done \([0-9]*\) runs in \([0-9]*\) second.*/\2/p' "$log")
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
+  echo "$target: $status, ${runs:-?} executions, ${rate:-?} exec/s${seconds_taken:+ over $seconds_taken s}"
+done
+
+if ((${#failed[@]} > 0)); then
+  echo "findings in: ${failed[*]} (inputs in $build_dir/findings/)" >&2
+  exit 1
+fi
