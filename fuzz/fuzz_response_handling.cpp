@@ -12,16 +12,13 @@
 #include <yaml-cpp/yaml.h>
 
 #include "fuzz_support.hpp"
+#include "outcome_codes.hpp"
 
 namespace {
 
 using namespace kestrava_arm::bt::fuzzing;
+using namespace kestrava_arm::bt::testing;
 
-constexpr int kErrorNone = 102200000;
-constexpr int kErrorNoDetection = 102300001;
-constexpr int kErrorBadResponse = 102200002;
-constexpr int kStatusSucceeded = 102501006;
-constexpr int kStatusDetectionFailed = 102300001;
 constexpr int kNotWritten = 0;
 // Three translation and four rotation values at least.
 constexpr std::size_t kPoseValues = 7;

@@ -8,6 +8,7 @@
 
 #include "log_capture.hpp"
 #include "node_harness.hpp"
+#include "outcome_codes.hpp"
 
 namespace kestrava_arm::bt::testing {
 namespace {
@@ -16,14 +17,6 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsSupersetOf;
 using ::testing::StartsWith;
-
-constexpr int kErrorNone = 102200000;
-constexpr int kErrorNoDetection = 102300001;
-constexpr int kErrorBadResponse = 102200002;
-constexpr int kStatusUnavailable = 102501005;
-constexpr int kStatusSucceeded = 102501006;
-constexpr int kStatusDetectionFailed = 102300001;
-constexpr int kStatusTimeout = 102501008;
 
 template <typename T>
 bool HasEntry(const BT::Blackboard& blackboard, const std::string& key) {

@@ -24,6 +24,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include "node_harness.hpp"
+#include "outcome_codes.hpp"
 
 namespace kestrava_arm::bt::testing {
 namespace {
@@ -31,12 +32,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using RunId = std::uint64_t;
 
-constexpr int kErrorNone = 102200000;
-constexpr int kErrorNoDetection = 102300001;
-constexpr int kErrorBadResponse = 102200002;
-constexpr int kStatusSucceeded = 102501006;
-constexpr int kStatusDetectionFailed = 102300001;
-constexpr int kStatusTimeout = 102501008;
 constexpr int kNotWritten = 0;
 
 constexpr int kTickThreads = 3;
