@@ -185,8 +185,9 @@ bool convertsLosslessly(const T& value) {
 template <typename T, typename... Candidates>
 bool isCastingSafeTo(const std::type_index& type, const T& value) {
   bool safe = false;
-  ((type == typeid(Candidates) ? (safe = convertsLosslessly<Candidates>(value), true) : false) ||
-   ...);
+  static_cast<void>((
+      (type == typeid(Candidates) ? (safe = convertsLosslessly<Candidates>(value), true) : false) ||
+      ...));
   return safe;
 }
 
