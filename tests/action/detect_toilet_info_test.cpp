@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -117,6 +118,10 @@ struct FailedAnswer {
   int error_code;
   const char* logged;  // a fragment of a line the run must log
 };
+
+void PrintTo(const FailedAnswer& answer, std::ostream* os) {
+  *os << answer.name;
+}
 
 class FailedAnswerTest : public DetectToiletInfoTest,
                          public ::testing::WithParamInterface<FailedAnswer> {};
