@@ -19,7 +19,7 @@ std::pair<std::string, std::string> ParseEntry(const std::string& text) {
   return {std::move(key), text.substr(equals + 1)};
 }
 
-std::vector<OptionSpec> HostOptionSpecs(HostOptions& options) {
+std::vector<OptionDefinition> HostOptionDefinitions(HostOptions& options) {
   const auto milliseconds = [](std::chrono::milliseconds& target, const char* option) {
     return
         [&target, option](const std::string& value) { target = ParseMilliseconds(option, value); };
@@ -84,7 +84,7 @@ void CheckCombination(const HostOptions& options) {
 
 HostOptions ParseHostOptions(int argc, const char* const argv[]) {
   HostOptions options;
-  options.ros_args = ParseCommandLine(argc, argv, HostOptionSpecs(options));
+  options.ros_args = ParseCommandLine(argc, argv, HostOptionDefinitions(options));
   CheckCombination(options);
   return options;
 }
@@ -98,7 +98,7 @@ std::string HostUsage() {
          "builds the tree and ticks it until it ends, then prints its status and the blackboard.\n"
          "\n"
          "Options:\n" +
-         DescribeOptions(HostOptionSpecs(defaults)) +
+         DescribeOptions(HostOptionDefinitions(defaults)) +
          "  --ros-args ...\n"
          "      everything from here on goes to rclcpp (remappings, parameters, log levels)\n"
          "\n"

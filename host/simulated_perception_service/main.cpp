@@ -9,7 +9,7 @@
 
 namespace {
 
-using kestrava_arm::host::OptionSpec;
+using kestrava_arm::host::OptionDefinition;
 
 struct ServiceOptions {
   kestrava_arm::host::SimulatedServiceConfig config{"/arm_perception_common", "", {}};
@@ -17,7 +17,7 @@ struct ServiceOptions {
   bool help = false;
 };
 
-std::vector<OptionSpec> ServiceOptionSpecs(ServiceOptions& options) {
+std::vector<OptionDefinition> ServiceOptionDefinitions(ServiceOptions& options) {
   using kestrava_arm::host::ParseMilliseconds;
   return {
       {"--response", "FILE", "answer every request with the YAML document in FILE (required)",
@@ -36,7 +36,7 @@ std::vector<OptionSpec> ServiceOptionSpecs(ServiceOptions& options) {
 ServiceOptions ParseServiceOptions(int argc, const char* const argv[]) {
   ServiceOptions options;
   // rclcpp::init picks its own arguments (after --ros-args) out of the full command line.
-  kestrava_arm::host::ParseCommandLine(argc, argv, ServiceOptionSpecs(options));
+  kestrava_arm::host::ParseCommandLine(argc, argv, ServiceOptionDefinitions(options));
   if (!options.help && options.response_file.empty()) {
     throw kestrava_arm::host::UsageError("--response FILE is required");
   }
@@ -63,7 +63,7 @@ int main(int argc, char* argv[]) {
     if (options.help) {
       std::cout
           << "Usage: simulated_perception_service --response FILE [options] [--ros-args ...]\n"
-          << kestrava_arm::host::DescribeOptions(ServiceOptionSpecs(options));
+          << kestrava_arm::host::DescribeOptions(ServiceOptionDefinitions(options));
       return 0;
     }
     return Serve(argc, argv, std::move(options));

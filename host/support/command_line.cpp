@@ -10,15 +10,16 @@
 namespace kestrava_arm::host {
 namespace {
 
-const OptionSpec& FindSpec(const std::vector<OptionSpec>& specs, const std::string& name) {
-  const auto spec = std::find_if(specs.begin(), specs.end(), [&name](const OptionSpec& candidate) {
-    return candidate.name == name;
-  });
-  if (spec == specs.end()) {
+const OptionDefinition& FindOption(const std::vector<OptionDefinition>& options,
+                                   const std::string& name) {
+  const auto option =
+      std::find_if(options.begin(), options.end(),
+                   [&name](const OptionDefinition& candidate) { return candidate.name == name; });
+  if (option == options.end()) {
     throw UsageError(name.rfind("--", 0) == 0 ? "unknown option '" + name + "'"
                                               : "unexpected argument '" + name + "'");
   }
-  return *spec;
+  return *option;
 }
 
 // Breaks the text between words into indented lines of at most 80 columns.
@@ -41,35 +42,36 @@ std::string WrapText(const std::string& text, const std::string& indent) {
 }  // namespace
 
 std::vector<std::string> ParseCommandLine(int argc, const char* const argv[],
-                                          const std::vector<OptionSpec>& specs) {
+                                          const std::vector<OptionDefinition>& options) {
   for (int index = 1; index < argc; ++index) {
     const std::string argument = argv[index];
     if (argument == "--ros-args") {
       return {argv + index, argv + argc};
     }
     const std::size_t equals = argument.find('=');
-    const OptionSpec& spec = FindSpec(specs, argument.substr(0, equals));
-    if (spec.value_name.empty()) {
+    const OptionDefinition& option = FindOption(options, argument.substr(0, equals));
+    if (option.value_name.empty()) {
       if (equals != std::string::npos) {
-        throw UsageError("option '" + spec.name + "' takes no value");
+        throw UsageError("option '" + option.name + "' takes no value");
       }
-      spec.apply("");
+      option.apply("");
     } else if (equals != std::string::npos) {
-      spec.apply(argument.substr(equals + 1));
+      option.apply(argument.substr(equals + 1));
     } else if (index + 1 < argc) {
-      spec.apply(argv[++index]);
+      option.apply(argv[++index]);
     } else {
-      throw UsageError("option '" + spec.name + "' needs a value (" + spec.value_name + ")");
+      throw UsageError("option '" + option.name + "' needs a value (" + option.value_name + ")");
     }
   }
   return {};
 }
 
-std::string DescribeOptions(const std::vector<OptionSpec>& specs) {
+std::string DescribeOptions(const std::vector<OptionDefinition>& options) {
   std::ostringstream text;
-  for (const OptionSpec& spec : specs) {
-    text << "  " << spec.name << (spec.value_name.empty() ? "" : " " + spec.value_name) << "\n"
-         << WrapText(spec.help, "      ");
+  for (const OptionDefinition& option : options) {
+    text << "  " << option.name << (option.value_name.empty() ? "" : " " + option.value_name)
+         << "\n"
+         << WrapText(option.help, "      ");
   }
   return text.str();
 }

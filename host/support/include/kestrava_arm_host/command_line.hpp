@@ -14,22 +14,22 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-struct OptionSpec {
+struct OptionDefinition {
   std::string name;        // with its dashes, e.g. "--plugin"
   std::string value_name;  // e.g. "PATH"; empty for an option that takes no value
   std::string help;
   std::function<void(const std::string& value)> apply;  // gets "" for an option without value
 };
 
-// Applies argv[1..] to the matching specs; a value follows its option as the next argument or
+// Applies argv[1..] to the matching options; a value follows its option as the next argument or
 // after '='. Parsing stops at "--ros-args": that argument and all after it belong to rclcpp and
 // are returned unchanged. Throws UsageError for unknown options, missing values and whatever the
-// specs' apply functions reject.
+// options' apply functions reject.
 std::vector<std::string> ParseCommandLine(int argc, const char* const argv[],
-                                          const std::vector<OptionSpec>& specs);
+                                          const std::vector<OptionDefinition>& options);
 
 // One paragraph per option, for --help.
-std::string DescribeOptions(const std::vector<OptionSpec>& specs);
+std::string DescribeOptions(const std::vector<OptionDefinition>& options);
 
 // A whole, non-negative number of milliseconds; `option` names the option in the error.
 std::chrono::milliseconds ParseMilliseconds(const std::string& option, const std::string& text);
