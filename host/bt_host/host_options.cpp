@@ -55,8 +55,7 @@ std::vector<OptionDefinition> HostOptionDefinitions(HostOptions& options) {
        "from another process)",
        flag(options.no_service)},
       {"--print-model", "",
-       "write the model of every node the plugins and the host register (the XML Groot2 reads) "
-       "and exit",
+       "write the model of every node the plugins register (the palette Groot2 reads) and exit",
        flag(options.print_model)},
       {"--help", "", "show this help and exit", flag(options.help)},
   };

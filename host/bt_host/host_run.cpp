@@ -107,7 +107,9 @@ int RunTree(const HostOptions& options) {
 }
 
 int PrintModel(const HostOptions& options) {
-  const BT::BehaviorTreeFactory factory = MakeFactory(options.plugins);
+  // The palette of the plugins alone: the host's own nodes exist only in this host.
+  BT::BehaviorTreeFactory factory;
+  LoadPlugins(factory, options.plugins);
   std::cout << BT::writeTreeNodesModelXML(factory) << std::flush;
   return kExitSuccess;
 }

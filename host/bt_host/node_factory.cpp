@@ -25,12 +25,16 @@ void LoadPlugin(BT::BehaviorTreeFactory& factory, const std::string& path) {
 
 }  // namespace
 
-BT::BehaviorTreeFactory MakeFactory(const std::vector<std::string>& plugins) {
-  BT::BehaviorTreeFactory factory;
-  factory.registerNodeType<LogToiletPose>("LogToiletPose");
+void LoadPlugins(BT::BehaviorTreeFactory& factory, const std::vector<std::string>& plugins) {
   for (const std::string& plugin : plugins) {
     LoadPlugin(factory, plugin);
   }
+}
+
+BT::BehaviorTreeFactory MakeFactory(const std::vector<std::string>& plugins) {
+  BT::BehaviorTreeFactory factory;
+  factory.registerNodeType<LogToiletPose>("LogToiletPose");
+  LoadPlugins(factory, plugins);
   return factory;
 }
 

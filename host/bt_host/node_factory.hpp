@@ -7,6 +7,10 @@
 
 namespace kestrava_arm::host {
 
+// Registers the nodes of every plugin. Throws std::runtime_error naming the plugin that could not
+// be loaded or registered no node.
+void LoadPlugins(BT::BehaviorTreeFactory& factory, const std::vector<std::string>& plugins);
+
 // A factory that knows the host's own nodes (LogToiletPose) and those of every plugin. Throws
 // std::runtime_error naming the plugin that could not be loaded or registered no node.
 BT::BehaviorTreeFactory MakeFactory(const std::vector<std::string>& plugins);

@@ -2,9 +2,12 @@
 
 #include <sys/wait.h>
 
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -26,6 +29,7 @@ const std::string kExamples = KESTRAVA_EXAMPLES_DIR;
 const std::string kTestData = KESTRAVA_HOST_TEST_DATA_DIR;
 const std::string kPlugin = KESTRAVA_PLUGIN;
 const std::string kExampleTree = kExamples + "/detect_toilet.xml";
+const std::string kPalette = KESTRAVA_PALETTE;
 
 struct HostRun {
   int exit_code;
@@ -177,41 +181,62 @@ INSTANTIATE_TEST_SUITE_P(
         SetupErrorCase{"BadOption", {"--tree"}, 2, "option '--tree' needs a value"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Port name -> (element, type) of one node in a TreeNodesModel document.
-std::map<std::string, std::pair<std::string, std::string>> ModelPorts(const std::string& xml,
-                                                                      const std::string& node_id) {
+// What a TreeNodesModel document says of each node: "<kind> <ID>" -> port name -> its element,
+// type and default. The order of elements carries no meaning (ports come from a hash map).
+using Port = std::tuple<std::string, std::string, std::string>;
+using NodeModels = std::map<std::string, std::map<std::string, Port>>;
+
+std::string AttributeOf(const tinyxml2::XMLElement& element, const char* name) {
+  const char* value = element.Attribute(name);
+  return value != nullptr ? value : "";
+}
+
+NodeModels ModelOf(const std::string& xml) {
   tinyxml2::XMLDocument document;
   EXPECT_EQ(document.Parse(xml.c_str()), tinyxml2::XML_SUCCESS) << xml;
   const tinyxml2::XMLElement* model =
       document.RootElement() ? document.RootElement()->FirstChildElement("TreeNodesModel")
                              : nullptr;
-  std::map<std::string, std::pair<std::string, std::string>> ports;
+  NodeModels nodes;
   for (auto* node = model ? model->FirstChildElement() : nullptr; node != nullptr;
        node = node->NextSiblingElement()) {
-    if (node->Attribute("ID", node_id.c_str()) == nullptr) {
-      continue;
-    }
+    auto& ports = nodes[std::string(node->Name()) + " " + AttributeOf(*node, "ID")];
     for (auto* port = node->FirstChildElement(); port != nullptr;
          port = port->NextSiblingElement()) {
-      ports[port->Attribute("name")] = {port->Name(), port->Attribute("type")};
+      ports[AttributeOf(*port, "name")] = {port->Name(), AttributeOf(*port, "type"),
+                                           AttributeOf(*port, "default")};
     }
   }
-  return ports;
+  return nodes;
 }
 
-TEST(PrintModelTest, ListsTheNodesPortsWithDirectionAndType) {
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path);
+  EXPECT_TRUE(file) << path;
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+TEST(PrintModelTest, ListsThePluginsNodesWithTheirPortsDirectionsAndTypes) {
   const HostRun run = RunHost({"--plugin", kPlugin, "--print-model"});
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_THAT(run.out, StartsWith("<root"));  // nothing but the model, so it can be redirected
-  using Port = std::pair<std::string, std::string>;
-  EXPECT_EQ(
-      ModelPorts(run.out, "DetectToiletInfo"),
-      (std::map<std::string, Port>{
-          {"timeout_duration", {"input_port", "double"}},
-          {"transfor_matrix", {"output_port", "std::vector<double, std::allocator<double> >"}},
-          {"fix_trajectory", {"output_port", "std::string"}},
-          {"error_code", {"output_port", "int"}},
-          {"status_code", {"output_port", "int"}}}));
+  EXPECT_EQ(ModelOf(run.out),
+            (NodeModels{{"Action DetectToiletInfo",
+                         {{"timeout_duration", {"input_port", "double", ""}},
+                          {"transfor_matrix",
+                           {"output_port", "std::vector<double, std::allocator<double> >", ""}},
+                          {"fix_trajectory", {"output_port", "std::string", ""}},
+                          {"error_code", {"output_port", "int", ""}},
+                          {"status_code", {"output_port", "int", ""}}}}}));
+}
+
+// The palette shipped for Groot2 must not drift from what the plugin registers.
+TEST(PrintModelTest, MatchesThePaletteShippedWithThePackage) {
+  const HostRun run = RunHost({"--plugin", kPlugin, "--print-model"});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(ModelOf(run.out), ModelOf(ReadFile(kPalette)))
+      << "regenerate it: bt_host --plugin <libdetect_toilet_info_node.so> --print-model > "
+      << kPalette;
 }
 
 }  // namespace
