@@ -6,12 +6,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <stdexcept>
 #include <system_error>
 
+extern char** environ;
+
 namespace kestrava::test {
 namespace {
+
+bool IsSettingOf(const std::string& entry, const std::string& name) {
+  return entry.size() > name.size() && entry.compare(0, name.size(), name) == 0 &&
+         entry[name.size()] == '=';
+}
 
 std::vector<char*> NullTerminated(std::vector<std::string>& texts) {
   std::vector<char*> pointers;
@@ -83,6 +91,26 @@ ChildOutput RunChild(const std::string& program, const std::vector<std::string>&
   ReadUntilClosed(out[0], err[0], child);
   waitpid(child.pid, &child.wait_status, 0);
   return child;
+}
+
+std::vector<std::string> InheritedEnvironment(const std::vector<std::string>& owned,
+                                              const std::vector<std::string>& settings) {
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    const bool is_owned = std::any_of(owned.begin(), owned.end(), [&text](const std::string& name) {
+      return IsSettingOf(text, name);
+    });
+    if (!is_owned) {
+      environment.push_back(text);
+    }
+  }
+  environment.insert(environment.end(), settings.begin(), settings.end());
+  return environment;
+}
+
+std::vector<std::string> LoggingEnvironment(const std::vector<std::string>& settings) {
+  return InheritedEnvironment({"SPDLOG_STDOUT", "SPDLOG_SYSTEMD", "SPDLOG_LEVEL"}, settings);
 }
 
 }  // namespace kestrava::test

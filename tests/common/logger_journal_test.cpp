@@ -85,9 +85,9 @@ struct ProbeRun {
   std::string error_line;
 };
 
-ProbeRun RunProbe(const std::vector<std::string>& environment, const std::string& tag) {
-  const kestrava::test::ChildOutput child =
-      kestrava::test::RunChild(KESTRAVA_LOG_DRIVER, {"journal", tag}, environment);
+ProbeRun RunProbe(const std::vector<std::string>& logging_variables, const std::string& tag) {
+  const kestrava::test::ChildOutput child = kestrava::test::RunChild(
+      KESTRAVA_LOG_DRIVER, {"journal", tag}, kestrava::test::LoggingEnvironment(logging_variables));
   EXPECT_TRUE(WIFEXITED(child.wait_status) && WEXITSTATUS(child.wait_status) == 0) << child.err;
   ProbeRun run{child.pid, child.out, {}, {}, {}};
   std::istringstream locations(child.err);
@@ -148,11 +148,11 @@ TEST_F(JournalTest, JournalStaysOffUnlessSetToTrue) {
   std::vector<std::pair<int, std::string>> off_runs;
   for (const std::string& value : off_values) {
     const std::string tag = UniqueTag("off");
-    std::vector<std::string> environment{"SPDLOG_STDOUT=false"};
+    std::vector<std::string> logging_variables{"SPDLOG_STDOUT=false"};
     if (!value.empty()) {
-      environment.push_back(value);
+      logging_variables.push_back(value);
     }
-    off_runs.emplace_back(RunProbe(environment, tag).pid, tag);
+    off_runs.emplace_back(RunProbe(logging_variables, tag).pid, tag);
   }
   // journald takes datagrams in order, so once a later run's records are in, any of the earlier
   // runs would be too.

@@ -21,9 +21,12 @@ std::vector<std::string> AllValid() {
   return {"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false", "SPDLOG_LEVEL=info"};
 }
 
-std::string RunDriver(const std::vector<std::string>& environment,
+// `logging_variables` are the only logging settings the driver sees; the rest of the environment
+// is this test's own.
+std::string RunDriver(const std::vector<std::string>& logging_variables,
                       const std::vector<std::string>& args) {
-  const kestrava::test::ChildOutput child = RunChild(KESTRAVA_LOG_DRIVER, args, environment);
+  const kestrava::test::ChildOutput child =
+      RunChild(KESTRAVA_LOG_DRIVER, args, kestrava::test::LoggingEnvironment(logging_variables));
   EXPECT_TRUE(WIFEXITED(child.wait_status) && WEXITSTATUS(child.wait_status) == 0)
       << "driver status " << child.wait_status << ": " << child.err;
   return child.out;
@@ -39,7 +42,7 @@ std::string Invalid(const std::string& variable, const std::string& fallback) {
 
 struct ConsoleCase {
   std::string name;
-  std::vector<std::string> environment;
+  std::vector<std::string> logging_variables;
   std::string script;
   std::string expected;
 };
@@ -51,7 +54,8 @@ void PrintTo(const ConsoleCase& console_case, std::ostream* out) {
 class ConsoleTest : public testing::TestWithParam<ConsoleCase> {};
 
 TEST_P(ConsoleTest, WritesExactly) {
-  EXPECT_EQ(RunDriver(GetParam().environment, {"script", GetParam().script}), GetParam().expected);
+  EXPECT_EQ(RunDriver(GetParam().logging_variables, {"script", GetParam().script}),
+            GetParam().expected);
 }
 
 std::vector<ConsoleCase> InvalidValueCases() {

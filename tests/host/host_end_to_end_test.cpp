@@ -17,8 +17,6 @@
 
 #include "child_process.hpp"
 
-extern char** environ;
-
 namespace {
 
 using ::testing::HasSubstr;
@@ -39,14 +37,8 @@ struct HostRun {
 
 // The test's own environment, with the plugin logging to standard output only.
 std::vector<std::string> ChildEnvironment() {
-  std::vector<std::string> environment{"SPDLOG_SYSTEMD=false", "SPDLOG_STDOUT=true"};
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text = *entry;
-    if (text.rfind("SPDLOG_SYSTEMD=", 0) != 0 && text.rfind("SPDLOG_STDOUT=", 0) != 0) {
-      environment.push_back(text);
-    }
-  }
-  return environment;
+  return kestrava::test::InheritedEnvironment({"SPDLOG_SYSTEMD", "SPDLOG_STDOUT"},
+                                              {"SPDLOG_SYSTEMD=false", "SPDLOG_STDOUT=true"});
 }
 
 HostRun RunHost(const std::vector<std::string>& arguments) {

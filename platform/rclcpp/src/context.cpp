@@ -5,6 +5,7 @@
 
 #include "context_internal.hpp"
 #include "graph.hpp"
+#include "rclcpp/exceptions.hpp"
 #include "rclcpp/utilities.hpp"
 
 namespace rclcpp {
@@ -55,6 +56,25 @@ void register_wake_target(std::weak_ptr<WakeTarget> target) {
 
 bool global_context_is_valid() {
   return contexts::get_global_default_context()->is_valid();
+}
+
+std::shared_ptr<ContextInstance> valid_context_instance(const char* error_prefix) {
+  auto instance = contexts::get_global_default_context()->instance();
+  if (!instance) {
+    RCL_SET_ERROR_MSG("context argument is null");
+    exceptions::throw_from_rcl_error(RCL_RET_INVALID_ARGUMENT, error_prefix);
+  }
+  if (!instance->valid) {
+    throw_context_not_valid(error_prefix);
+  }
+  return instance;
+}
+
+void throw_context_not_valid(const char* error_prefix) {
+  RCL_SET_ERROR_MSG(
+      "the given context is not valid, either rcl_init() was not called or rcl_shutdown() was "
+      "called.");
+  exceptions::throw_from_rcl_error(RCL_RET_NOT_INIT, error_prefix);
 }
 
 }  // namespace detail

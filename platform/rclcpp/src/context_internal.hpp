@@ -10,7 +10,15 @@ namespace rclcpp::detail {
 // One initialisation of the context; nodes keep the one they were created in.
 struct ContextInstance {
   std::atomic<bool> valid{true};
+  // rclcpp's graph listener: started by the first wait for a graph change, stopped by shutdown.
+  std::atomic<bool> graph_listener_started{false};
 };
+
+// The current initialisation of the global context, checked as rcl checks the context of a new
+// guard condition or wait set: RCLInvalidArgument before the first init(), RCLError after
+// shutdown, each with `error_prefix` before rcl's text.
+std::shared_ptr<ContextInstance> valid_context_instance(const char* error_prefix);
+[[noreturn]] void throw_context_not_valid(const char* error_prefix);
 
 // Something that sleeps until woken, e.g. an idle executor.
 class WakeTarget {

@@ -113,6 +113,8 @@ class ExecutorCore : public WakeTarget {
 
 Executor::Executor(const ExecutorOptions& /*options*/)
     : core_(std::make_shared<detail::ExecutorCore>()) {
+  // rclcpp's executor starts with its guard conditions, which need a valid context.
+  detail::valid_context_instance("failed to create guard condition");
   detail::register_wake_target(core_);
 }
 
@@ -147,16 +149,14 @@ void Executor::remove_node(const std::shared_ptr<Node>& node_ptr, bool /*notify*
 }
 
 void Executor::spin_some(std::chrono::nanoseconds max_duration) {
-  if (max_duration < std::chrono::nanoseconds(0)) {
-    throw std::invalid_argument("max_duration must be greater than or equal to 0");
-  }
   SpinGuard guard(*this, "spin_some() called while already spinning");
   const auto start = std::chrono::steady_clock::now();
   const auto time_left = [&] {
     return max_duration == std::chrono::nanoseconds(0) ||
            std::chrono::steady_clock::now() - start < max_duration;
   };
-  // Only what is queued now: work that this work queues waits for the next spin.
+  // Only what is queued now: work that this work queues waits for the next spin. A negative
+  // duration has always elapsed, so it runs nothing.
   for (size_t budget = core_->queued_work(); budget > 0 && spinning_and_ok() && time_left();
        --budget) {
     auto work = core_->take_work();

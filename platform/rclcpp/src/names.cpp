@@ -84,25 +84,26 @@ constexpr const char* kTokenStartsWithNumber = "topic name token must not start 
 
 constexpr size_t kNoBrace = std::string::npos;
 
-// One character of an input name; `brace` is the index of the open '{', or kNoBrace.
+constexpr const char* kSubstitutionCharacters =
+    "substitution name must not contain characters other than alphanumerics or '_'";
+
+// One character of an input name, in rcl's order of checks; `brace` is the index of the open
+// '{', or kNoBrace.
 std::optional<NameIssue> check_input_char(const std::string& name, size_t i, size_t& brace) {
   const char c = name[i];
-  if (brace != kNoBrace) {
-    if (c == '}') {
-      brace = kNoBrace;
-      return std::nullopt;
-    }
-    if (!is_token_char(c)) {
-      return NameIssue{
-          "substitution name must not contain characters other than alphanumerics or '_'", i};
-    }
-    if (is_digit(c) && i == brace + 1) {
+  const bool in_braces = brace != kNoBrace;
+  if (is_alnum(c)) {
+    if (in_braces && is_digit(c) && i == brace + 1) {
       return NameIssue{"substitution name must not start with a number", i};
     }
     return std::nullopt;
   }
-  if (is_token_char(c) || c == '/') {
+  if (c == '_') {
     return std::nullopt;
+  }
+  if (c == '/') {
+    return in_braces ? std::optional<NameIssue>(NameIssue{kSubstitutionCharacters, i})
+                     : std::nullopt;
   }
   if (c == '~') {
     return i == 0 ? std::nullopt
@@ -110,11 +111,21 @@ std::optional<NameIssue> check_input_char(const std::string& name, size_t i, siz
                         "topic name must not have tilde '~' unless it is the first character", i});
   }
   if (c == '{') {
+    if (in_braces) {
+      return NameIssue{kSubstitutionCharacters, i};
+    }
     brace = i;
     return std::nullopt;
   }
   if (c == '}') {
-    return NameIssue{kUnmatchedBrace, i};
+    if (!in_braces) {
+      return NameIssue{kUnmatchedBrace, i};
+    }
+    brace = kNoBrace;
+    return std::nullopt;
+  }
+  if (in_braces) {
+    return NameIssue{kSubstitutionCharacters, i};
   }
   return NameIssue{
       "topic name must not contain characters other than alphanumerics, '_', '~', '{', or '}'", i};
@@ -161,14 +172,17 @@ std::optional<NameIssue> validate_input_name(const std::string& name) {
   if (brace != kNoBrace) {
     return NameIssue{kUnmatchedBrace, brace};
   }
+  // rcl checks the character after each one but the last, so a two-character name such as
+  // "~a" passes the tilde rule (and expands to "<namespace>/<node>a").
   for (size_t i = 0; i + 1 < name.size(); ++i) {
-    if (name[i] == '/' && is_digit(name[i + 1])) {
-      return NameIssue{kTokenStartsWithNumber, i + 1};
+    if (name[i] == '/') {
+      if (is_digit(name[i + 1])) {
+        return NameIssue{kTokenStartsWithNumber, i + 1};
+      }
+    } else if (i == 1 && name.front() == '~') {
+      return NameIssue{
+          "topic name must not have a tilde '~' that is not followed by a forward slash '/'", 1};
     }
-  }
-  if (name.front() == '~' && name.size() > 1 && name[1] != '/') {
-    return NameIssue{
-        "topic name must not have a tilde '~' that is not followed by a forward slash '/'", 1};
   }
   return std::nullopt;
 }

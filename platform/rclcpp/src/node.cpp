@@ -9,6 +9,7 @@
 #include "rclcpp/context.hpp"
 #include "rclcpp/exceptions.hpp"
 #include "rclcpp/expand_topic_or_service_name.hpp"
+#include "rclcpp/graph_listener.hpp"
 
 namespace rclcpp {
 namespace detail {
@@ -34,6 +35,20 @@ std::string NodeCore::resolve_service_name(const std::string& name,
   }
   expand_topic_or_service_name(name, name_, node_namespace_, true);
   exceptions::throw_from_rcl_error(RCL_RET_SERVICE_NAME_INVALID, error_prefix);
+}
+
+void NodeCore::start_graph_listening() {
+  if (graph_listening_.exchange(true)) {
+    return;
+  }
+  if (context_->valid) {
+    context_->graph_listener_started = true;
+    return;
+  }
+  if (context_->graph_listener_started) {
+    throw graph_listener::GraphListenerShutdownError();
+  }
+  throw_context_not_valid("failed to initialize wait set");
 }
 
 void NodeCore::post(std::function<void()> work) {
@@ -83,22 +98,6 @@ bool NodeCore::has_callback_group(const CallbackGroup::SharedPtr& group) const {
 
 namespace {
 
-// Node creation first needs a valid context, as the node's guard condition does.
-std::shared_ptr<detail::ContextInstance> valid_context_instance() {
-  auto instance = contexts::get_global_default_context()->instance();
-  if (!instance) {
-    RCL_SET_ERROR_MSG("context argument is null");
-    exceptions::throw_from_rcl_error(RCL_RET_INVALID_ARGUMENT, "failed to create guard condition");
-  }
-  if (!instance->valid) {
-    RCL_SET_ERROR_MSG(
-        "the given context is not valid, either rcl_init() was not called or rcl_shutdown() was "
-        "called.");
-    exceptions::throw_from_rcl_error(RCL_RET_NOT_INIT, "failed to create guard condition");
-  }
-  return instance;
-}
-
 std::string absolute_namespace(const std::string& namespace_) {
   if (namespace_.empty()) {
     return "/";
@@ -108,7 +107,8 @@ std::string absolute_namespace(const std::string& namespace_) {
 
 std::shared_ptr<detail::NodeCore> make_node_core(const std::string& node_name,
                                                  const std::string& namespace_) {
-  auto context = valid_context_instance();
+  // Node creation starts with the node's guard condition, which needs a valid context.
+  auto context = detail::valid_context_instance("failed to create guard condition");
   if (const auto issue = detail::validate_node_name(node_name)) {
     throw exceptions::InvalidNodeNameError(node_name.c_str(), issue->message, issue->index);
   }

@@ -29,6 +29,11 @@ class NodeCore {
   // name throws the exception rclcpp raises, `error_prefix` starting the RCLError text.
   std::string resolve_service_name(const std::string& name, const char* error_prefix) const;
 
+  // rclcpp hands a node to its context's graph listener when the node first waits for a graph
+  // change. After shutdown that first time throws: RCLError when no node had started the
+  // listener (its wait set needs a valid context), GraphListenerShutdownError when one had.
+  void start_graph_listening();
+
   // Thread-safe; wakes the executor the node belongs to, if any.
   void post(std::function<void()> work);
   // The oldest queued work, or an empty function.
@@ -47,6 +52,7 @@ class NodeCore {
   const std::string fully_qualified_name_;
   const std::shared_ptr<ContextInstance> context_;
   std::atomic<bool> associated_with_executor_{false};
+  std::atomic<bool> graph_listening_{false};
 
   mutable std::mutex mutex_;
   std::deque<std::function<void()>> work_;

@@ -67,6 +67,7 @@ bool ClientBase::wait_for_service_nanoseconds(std::chrono::nanoseconds timeout) 
   if (timeout == std::chrono::nanoseconds(0)) {
     return false;
   }
+  node_->start_graph_listening();
   return detail::Graph::instance().wait_for_service(service_name_, service_type_, node_->context(),
                                                     deadline_after(timeout));
 }

@@ -30,6 +30,8 @@ TEST(ExpandServiceName, ExpandsRelativePrivateAndSubstitutedNames) {
       {"{node}/srv", "/ns", "/ns/node/srv"},
       {"/{node}{ns}", "/ns", "/node/ns"},
       {"{namespace}_x", "/ns", "/ns_x"},
+      // rcl checks a tilde's follower only when it is not the last character.
+      {"~a", "/ns", "/ns/nodea"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -61,8 +63,11 @@ TEST(ExpandServiceName, RejectsNamesWithTextAndIndex) {
       {"a}b", "a}b", "topic name must not have unmatched (unbalanced) curly braces '{}'", 1},
       {"ab{cd", "ab{cd", "topic name must not have unmatched (unbalanced) curly braces '{}'", 2},
       {"a/1b", "a/1b", "topic name token must not start with a number", 2},
-      {"~a", "~a",
+      {"~ab", "~ab",
        "topic name must not have a tilde '~' that is not followed by a forward slash '/'", 1},
+      {"~a/1b", "~a/1b",
+       "topic name must not have a tilde '~' that is not followed by a forward slash '/'", 1},
+      {"a{~b}", "a{~b}", "topic name must not have tilde '~' unless it is the first character", 2},
       {"/a//b", "/a//b", "topic name must not contain repeated '/'", 3},
       {"a//b", "/ns/a//b", "topic name must not contain repeated '/'", 6},
       {std::string(244, 'a'), "/ns/" + std::string(244, 'a'),

@@ -1,34 +1,52 @@
-// Nodes: init/shutdown guard, name and namespace rules, sub-nodes and where their clients land.
+// Nodes: init/shutdown guard, signals, service waits after shutdown, name and namespace rules,
+// sub-nodes and where their clients land.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
+#include <future>
 #include <memory>
 #include <string>
 
 #include "kestrava_arm_perception_srvs/srv/arm_perception_common.hpp"
+#include "rclcpp/graph_listener.hpp"
 #include "rclcpp/rclcpp.hpp"
 
 namespace {
 
 using kestrava_arm_perception_srvs::srv::ArmPerceptionCommon;
 using rclcpp::exceptions::NameValidationError;
+using rclcpp::exceptions::RCLError;
+using rclcpp::exceptions::RCLInvalidArgument;
+using testing::StartsWith;
+using namespace std::chrono_literals;
 
-TEST(NodeContext, NodeCreationNeedsAValidContext) {
+// The text of the ExceptionT that `create` throws, or why there is none.
+template <typename ExceptionT, typename CreateT>
+std::string ErrorText(CreateT&& create) {
+  try {
+    create();
+  } catch (const ExceptionT& e) {
+    return e.what();
+  } catch (...) {
+    return "another exception";
+  }
+  return "no exception";
+}
+
+TEST(NodeContext, NodesAndExecutorsNeedAValidContext) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const auto create_node = [] { rclcpp::Node node("host"); };
+  const auto create_executor = [] { rclcpp::executors::SingleThreadedExecutor executor; };
   // A fresh process: before any init the context is null.
+  const std::string before_init = "failed to create guard condition: context argument is null, at ";
   EXPECT_EXIT(
       {
-        try {
-          rclcpp::Node node("early");
-        } catch (const rclcpp::exceptions::RCLInvalidArgument& e) {
-          const std::string text = e.what();
-          std::exit(
-              text.rfind("failed to create guard condition: context argument is null, at ", 0) == 0
-                  ? 0
-                  : 1);
-        }
-        std::exit(2);
+        const bool both_refused =
+            ErrorText<RCLInvalidArgument>(create_node).rfind(before_init, 0) == 0 &&
+            ErrorText<RCLInvalidArgument>(create_executor).rfind(before_init, 0) == 0;
+        std::exit(both_refused ? 0 : 1);
       },
       testing::ExitedWithCode(0), "");
 
@@ -38,27 +56,50 @@ TEST(NodeContext, NodeCreationNeedsAValidContext) {
   EXPECT_TRUE(rclcpp::shutdown());
   EXPECT_FALSE(rclcpp::shutdown()) << "second shutdown";
   EXPECT_FALSE(rclcpp::ok());
-  try {
-    rclcpp::Node node("late");
-    FAIL() << "no exception";
-  } catch (const rclcpp::exceptions::RCLError& e) {
-    EXPECT_EQ(std::string(e.what()).rfind(
-                  "failed to create guard condition: the given context is not valid, either "
-                  "rcl_init() was not called or rcl_shutdown() was called., at ",
-                  0),
-              0u);
-  }
+  const std::string after_shutdown =
+      "failed to create guard condition: the given context is not valid, either rcl_init() was "
+      "not called or rcl_shutdown() was called., at ";
+  EXPECT_THAT(ErrorText<RCLError>(create_node), StartsWith(after_shutdown));
+  EXPECT_THAT(ErrorText<RCLError>(create_executor), StartsWith(after_shutdown));
 }
 
 TEST(NodeContext, SigintShutsTheContextDown) {
   rclcpp::init(0, nullptr);
-  const auto node = rclcpp::Node::make_shared("host");
-  const auto client = node->create_client<ArmPerceptionCommon>("absent");
+  rclcpp::executors::SingleThreadedExecutor executor;
+  std::promise<void> never_kept;
+  const std::shared_future<void> never_ready = never_kept.get_future().share();
   std::raise(SIGINT);
-  // The wait ends early once the context is shut down.
-  EXPECT_FALSE(client->wait_for_service(std::chrono::seconds(10)));
+  // rclcpp shuts the context down on a thread of its own, maybe before the spin starts; a spin
+  // ends as interrupted either way.
+  EXPECT_EQ(executor.spin_until_future_complete(never_ready, 10s),
+            rclcpp::FutureReturnCode::INTERRUPTED);
   EXPECT_FALSE(rclcpp::ok());
+  EXPECT_EQ(rclcpp::contexts::get_global_default_context()->shutdown_reason(), "signal handler");
   rclcpp::shutdown();
+}
+
+// rclcpp hands a node to the context's graph listener when the node first waits for a service;
+// the listener needs a valid context to start and stops at shutdown.
+TEST(NodeContext, AfterShutdownANodesFirstServiceWaitThrows) {
+  rclcpp::init(0, nullptr);
+  const auto client =
+      rclcpp::Node::make_shared("host")->create_client<ArmPerceptionCommon>("absent");
+  rclcpp::shutdown();
+  EXPECT_THAT(ErrorText<RCLError>([&] { client->wait_for_service(1s); }),
+              StartsWith("failed to initialize wait set: the given context is not valid"))
+      << "no node had started the graph listener";
+  EXPECT_FALSE(client->wait_for_service(1s)) << "only the first wait throws";
+
+  rclcpp::init(0, nullptr);
+  const auto waiting = rclcpp::Node::make_shared("waiting");
+  const auto idle = rclcpp::Node::make_shared("idle");
+  const auto waiting_client = waiting->create_client<ArmPerceptionCommon>("absent");
+  const auto idle_client = idle->create_client<ArmPerceptionCommon>("absent");
+  EXPECT_FALSE(waiting_client->wait_for_service(1ms));
+  rclcpp::shutdown();
+  EXPECT_THROW(idle_client->wait_for_service(1s),
+               rclcpp::graph_listener::GraphListenerShutdownError);
+  EXPECT_FALSE(waiting_client->wait_for_service(1s));
 }
 
 class NodeTest : public testing::Test {

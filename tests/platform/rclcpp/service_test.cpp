@@ -70,13 +70,15 @@ class ServiceTest : public testing::Test {
     server_node_ = rclcpp::Node::make_shared("perception", "/arm");
     client_node_ = rclcpp::Node::make_shared("bt_host", "/arm");
     client_ = client_node_->create_client<ArmPerceptionCommon>("detect");
-    executor_.add_node(server_node_);
-    executor_.add_node(client_node_);
-    spinner_ = std::thread([this] { executor_.spin(); });
+    // Like a node, an executor needs the context initialised.
+    executor_ = std::make_unique<rclcpp::executors::SingleThreadedExecutor>();
+    executor_->add_node(server_node_);
+    executor_->add_node(client_node_);
+    spinner_ = std::thread([this] { executor_->spin(); });
   }
 
   void TearDown() override {
-    executor_.cancel();
+    executor_->cancel();
     spinner_.join();
     rclcpp::shutdown();
   }
@@ -134,7 +136,7 @@ class ServiceTest : public testing::Test {
     return deliveries_;
   }
 
-  rclcpp::executors::SingleThreadedExecutor executor_;
+  std::unique_ptr<rclcpp::executors::SingleThreadedExecutor> executor_;
   std::thread spinner_;
   rclcpp::Node::SharedPtr server_node_;
   rclcpp::Node::SharedPtr client_node_;
@@ -210,7 +212,7 @@ TEST_F(ServiceTest, RequestsToADestroyedServiceStayUnanswered) {
   service.reset();
   EXPECT_FALSE(client_->service_is_ready());
 
-  executor_.add_node(idle_node);
+  executor_->add_node(idle_node);
   flush_responses(idle_node);
   EXPECT_EQ(pending.wait_for(0s), std::future_status::timeout);
   EXPECT_EQ(client_->prune_pending_requests(), 1u);

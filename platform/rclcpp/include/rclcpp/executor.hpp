@@ -22,6 +22,7 @@ struct ExecutorOptions {};
 // calls one of its spin functions. Idle spinning sleeps on a condition variable.
 class Executor {
  public:
+  // Throws what a node's constructor throws when the context is not valid.
   explicit Executor(const ExecutorOptions& options = ExecutorOptions());
   Executor(const Executor&) = delete;
   Executor& operator=(const Executor&) = delete;
@@ -34,7 +35,7 @@ class Executor {
   void add_node(const std::shared_ptr<Node>& node_ptr, bool notify = true);
   void remove_node(const std::shared_ptr<Node>& node_ptr, bool notify = true);
 
-  // Runs the work that is ready now; 0 means no time limit.
+  // Runs the work that is ready now; 0 means no time limit, a negative duration runs nothing.
   void spin_some(std::chrono::nanoseconds max_duration = std::chrono::nanoseconds(0));
   // Waits up to `timeout` (negative: without limit) for one item of work and runs it.
   void spin_once(std::chrono::nanoseconds timeout = std::chrono::nanoseconds(-1));
