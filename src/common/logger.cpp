@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -74,11 +75,30 @@ std::vector<spdlog::sink_ptr> CreateSinks() {
   return sinks;
 }
 
-std::string FormatPrefix(spdlog::level::level_enum level, unsigned number) {
-  if (level == spdlog::level::err) {
-    return fmt::format("{0:3d} [ERROR] ", number);
+// The prefixes "{:3d} [INFO] " and "{:3d} [ERROR] " with the three columns of the number blank.
+constexpr std::string_view kInfoPrefix = "    [INFO] ";
+constexpr std::string_view kErrorPrefix = "    [ERROR] ";
+
+std::string_view BlankPrefix(spdlog::level::level_enum level) {
+  return level == spdlog::level::err ? kErrorPrefix : kInfoPrefix;
+}
+
+// Writes number (below 1000) right-aligned into the three columns, as "{:3d}" would.
+void WriteNumber(unsigned number, char* columns) {
+  columns[0] = number >= 100 ? static_cast<char>('0' + number / 100) : ' ';
+  columns[1] = number >= 10 ? static_cast<char>('0' + number / 10 % 10) : ' ';
+  columns[2] = static_cast<char>('0' + number % 10);
+}
+
+// Formats the message into text. A format string without braces has no placeholders and no
+// escaped braces: it is its own result, and fmt's parser is skipped.
+void AppendMessage(fmt::memory_buffer& text, fmt::string_view format, fmt::format_args args) {
+  const std::string_view pattern(format.data(), format.size());
+  if (pattern.find('{') != std::string_view::npos || pattern.find('}') != std::string_view::npos) {
+    fmt::vformat_to(fmt::appender(text), format, args);
+  } else {
+    text.append(format.data(), format.data() + format.size());
   }
-  return fmt::format("{0:3d} [INFO] ", number);
 }
 
 }  // namespace
@@ -97,12 +117,26 @@ Logger::Logger(const std::string& name) {
   }
 }
 
-void Logger::Write(spdlog::logger& logger, const spdlog::source_loc& location,
-                   spdlog::level::level_enum level, const std::string& message) {
-  const std::uint8_t sequence = level_ <= level ? ++sequence_ : sequence_.load();
-  const std::string text = FormatPrefix(level, sequence & 0x7fU) + message;
+void Logger::Write(const spdlog::source_loc& location, spdlog::level::level_enum level,
+                   fmt::string_view format, fmt::format_args args) {
+  // The copy keeps the spdlog logger alive until the line is written.
+  const std::shared_ptr<spdlog::logger> logger = logger_;
+  if (!logger) {
+    return;
+  }
+  // With no sink the line is never written; it still takes its number.
+  if (logger->sinks().empty()) {
+    ++sequence_;
+    return;
+  }
+  fmt::memory_buffer text;
+  const std::string_view prefix = BlankPrefix(level);
+  text.append(prefix.data(), prefix.data() + prefix.size());
+  AppendMessage(text, format, args);
+  // Counted only once the message is formatted: a format error leaves the number untaken.
+  WriteNumber(++sequence_ & 0x7fU, text.data());
   // As a string view the text is taken as finished: braces in it are not interpreted again.
-  logger.log(location, level, spdlog::string_view_t(text));
+  logger->log(location, level, spdlog::string_view_t(text.data(), text.size()));
 }
 
 }  // namespace kestrava
