@@ -1,6 +1,8 @@
 // Runs logging statements in a process of its own, so that every test can give the facade a fresh
 // environment. Usage:
-//   log_driver script <letters>   i: LOG_INFO, e: LOG_ERROR, b: LOG_INFO of a text with braces
+//   log_driver script <letters>   i: LOG_INFO, e: LOG_ERROR, b: LOG_INFO of a text with braces,
+//                                 f: two LOG_INFO of escaped braces and no arguments,
+//                                 x: LOG_INFO of a malformed format, "format error" once caught
 //   log_driver threads <threads> <lines per thread>
 //   log_driver journal <tag>      writes the file and lines of its two statements to stderr
 #include <cstdlib>
@@ -24,6 +26,17 @@ bool RunScript(const std::string& letters) {
         break;
       case 'b':
         LOG_INFO("braces {}", "{} {0} {:x} }{");
+        break;
+      case 'f':
+        LOG_INFO("opening {{");
+        LOG_INFO("closing }}");
+        break;
+      case 'x':
+        try {
+          LOG_INFO(fmt::runtime("unclosed {"));
+        } catch (const fmt::format_error&) {
+          std::cout << "format error\n";
+        }
         break;
       default:
         std::cerr << "unknown letter " << letters[index] << '\n';
