@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -62,6 +63,81 @@ spdlog::level::level_enum ReadLevel() {
   return spdlog::level::info;
 }
 
+constexpr char kEscape = '\033';
+
+bool InRange(char byte, char first, char last) {
+  return first <= byte && byte <= last;
+}
+
+// Index of the first byte from `at` on that lies outside [first, last].
+std::size_t SkipRange(std::string_view text, std::size_t at, char first, char last) {
+  while (at < text.size() && InRange(text[at], first, last)) {
+    ++at;
+  }
+  return at;
+}
+
+// Index after the final byte at `at` if it lies in [first, last]; `at` otherwise.
+std::size_t SkipFinal(std::string_view text, std::size_t at, char first, char last) {
+  return at < text.size() && InRange(text[at], first, last) ? at + 1 : at;
+}
+
+// Index after a control string whose body starts at `at`: after its terminator, BEL or ST
+// (ESC \); an escape that is not ST ends the string there.
+std::size_t SkipControlString(std::string_view text, std::size_t at) {
+  for (; at < text.size(); ++at) {
+    if (text[at] == '\a') {
+      return at + 1;
+    }
+    if (text[at] == kEscape) {
+      return at + 1 < text.size() && text[at + 1] == '\\' ? at + 2 : at;
+    }
+  }
+  return at;
+}
+
+// Index after the escape sequence that starts with the ESC at `at`, in the 7-bit forms of
+// ECMA-48 (in UTF-8 text the bytes of the 8-bit forms belong to other characters):
+//   CSI: ESC [, parameter bytes 0x30-0x3F, intermediate bytes 0x20-0x2F, final byte 0x40-0x7E;
+//   control strings: ESC ] (OSC), ESC P, ESC X, ESC ^ or ESC _, a body, BEL or ST;
+//   other escapes: ESC, intermediate bytes 0x20-0x2F, final byte 0x30-0x7E.
+// A byte that does not fit the form ends the sequence before it.
+std::size_t SkipEscapeSequence(std::string_view text, std::size_t at) {
+  const std::size_t next = at + 1;
+  if (next < text.size() && text[next] == '[') {
+    const std::size_t intermediates = SkipRange(text, next + 1, 0x30, 0x3f);
+    return SkipFinal(text, SkipRange(text, intermediates, 0x20, 0x2f), 0x40, 0x7e);
+  }
+  if (next < text.size() && std::string_view("]PX^_").find(text[next]) != std::string_view::npos) {
+    return SkipControlString(text, next + 1);
+  }
+  return SkipFinal(text, SkipRange(text, next, 0x20, 0x2f), 0x30, 0x7e);
+}
+
+void AppendWithoutEscapeSequences(std::string_view text, spdlog::memory_buf_t& out) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t escape = std::min(text.find(kEscape, at), text.size());
+    out.append(text.data() + at, text.data() + escape);
+    at = escape < text.size() ? SkipEscapeSequence(text, escape) : escape;
+  }
+}
+
+// spdlog's journal sink, handed the message without terminal escape sequences: journald keeps a
+// message with control bytes as binary data, which journalctl shows as "[N blob data]". The
+// console sink still writes the colours.
+class PlainTextJournalSink final : public spdlog::sinks::systemd_sink_mt {
+ protected:
+  void sink_it_(const spdlog::details::log_msg& message) override {
+    spdlog::memory_buf_t text;
+    AppendWithoutEscapeSequences(std::string_view(message.payload.data(), message.payload.size()),
+                                 text);
+    spdlog::details::log_msg plain_message = message;
+    plain_message.payload = spdlog::string_view_t(text.data(), text.size());
+    spdlog::sinks::systemd_sink_mt::sink_it_(plain_message);
+  }
+};
+
 std::vector<spdlog::sink_ptr> CreateSinks() {
   std::vector<spdlog::sink_ptr> sinks;
   if (ReadSwitch("SPDLOG_STDOUT", true)) {
@@ -70,7 +146,7 @@ std::vector<spdlog::sink_ptr> CreateSinks() {
   }
   if (ReadSwitch("SPDLOG_SYSTEMD", false)) {
     // No identifier of its own: records carry the logger name.
-    sinks.push_back(std::make_shared<spdlog::sinks::systemd_sink_mt>());
+    sinks.push_back(std::make_shared<PlainTextJournalSink>());
   }
   return sinks;
 }
