@@ -1,55 +1,63 @@
-// The facade's statement against a bare spdlog call with the same sinks, pattern and message.
-// The facade reads its configuration from the environment, e.g.
+// The facade's statements against bare spdlog calls with the same sinks, pattern and message, and
+// the task description splitter. The facade reads its configuration once, from the environment;
+// the benchmark names carry the sinks it selected ("no_sinks" or "console"):
 //   SPDLOG_STDOUT=false SPDLOG_SYSTEMD=false SPDLOG_LEVEL=info bench_logging
 //   SPDLOG_STDOUT=true SPDLOG_SYSTEMD=false SPDLOG_LEVEL=info bench_logging
 //       --benchmark_out=results.json >/dev/null
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <unordered_map>
-#include <vector>
 
-#include <spdlog/sinks/ansicolor_sink.h>
-
-#include "kestrava_arm_behavior_tree/common/utils.hpp"
+#include "logging_statements.hpp"
 
 namespace {
 
-bool ConsoleWanted() {
-  const char* value = std::getenv("SPDLOG_STDOUT");
-  return value == nullptr || std::strcmp(value, "false") != 0;
-}
+using kestrava::bench::BareText;
+using kestrava::bench::BareTwoArgs;
+using kestrava::bench::FacadeText;
+using kestrava::bench::FacadeTwoArgs;
+using kestrava::bench::MakeBareLogger;
+using kestrava::bench::SinkName;
 
-std::shared_ptr<spdlog::logger> MakeBareLogger() {
-  std::vector<spdlog::sink_ptr> sinks;
-  if (ConsoleWanted()) {
-    sinks.push_back(std::make_shared<spdlog::sinks::ansicolor_stdout_sink_mt>());
-  }
-  auto logger = std::make_shared<spdlog::logger>("bare", sinks.begin(), sinks.end());
-  logger->set_pattern("%v");
-  return logger;
-}
+const std::string kTask = "task_uid";
 
-void BM_LogInfo(benchmark::State& state) {
-  const std::string task = "task_uid";
+void BM_LogInfoText(benchmark::State& state) {
   for (auto _ : state) {
-    LOG_INFO("waiting for response of {} {}", task, 42);
+    FacadeText();
   }
 }
-BENCHMARK(BM_LogInfo);
 
-void BM_BareSpdlog(benchmark::State& state) {
+void BM_BareSpdlogText(benchmark::State& state) {
   const std::shared_ptr<spdlog::logger> logger = MakeBareLogger();
-  const std::string task = "task_uid";
   for (auto _ : state) {
-    logger->log(spdlog::source_loc{__FILE__, __LINE__, static_cast<const char*>(__func__)},
-                spdlog::level::info, "waiting for response of {} {}", task, 42);
+    BareText(*logger);
   }
 }
-BENCHMARK(BM_BareSpdlog);
+
+void BM_LogInfoTwoArgs(benchmark::State& state) {
+  for (auto _ : state) {
+    FacadeTwoArgs(kTask);
+  }
+}
+
+void BM_BareSpdlogTwoArgs(benchmark::State& state) {
+  const std::shared_ptr<spdlog::logger> logger = MakeBareLogger();
+  for (auto _ : state) {
+    BareTwoArgs(*logger, kTask);
+  }
+}
+
+// Named at run time, so that every result says which sinks it was measured with.
+const bool kLoggingRegistered = [] {
+  const std::string suffix = std::string("/") + SinkName();
+  benchmark::RegisterBenchmark(("BM_LogInfo/text" + suffix).c_str(), BM_LogInfoText);
+  benchmark::RegisterBenchmark(("BM_BareSpdlog/text" + suffix).c_str(), BM_BareSpdlogText);
+  benchmark::RegisterBenchmark(("BM_LogInfo/two_args" + suffix).c_str(), BM_LogInfoTwoArgs);
+  benchmark::RegisterBenchmark(("BM_BareSpdlog/two_args" + suffix).c_str(), BM_BareSpdlogTwoArgs);
+  return true;
+}();
 
 void BM_GetNameValues(benchmark::State& state) {
   const std::string task_info =

@@ -1,6 +1,9 @@
 // Runs logging statements in a process of its own, so that every test can give the facade a fresh
 // environment. Usage:
-//   log_driver script <letters>   i: LOG_INFO, e: LOG_ERROR, b: LOG_INFO of a text with braces
+//   log_driver script <letters>   i: LOG_INFO, e: LOG_ERROR, b: LOG_INFO of a text with braces,
+//                                 f: two LOG_INFO of escaped braces and no arguments,
+//                                 x: LOG_INFO of a malformed format, "format error" once caught,
+//                                 t: LOG_INFO of a text among terminal escape sequences
 //   log_driver threads <threads> <lines per thread>
 //   log_driver journal <tag>      writes the file and lines of its two statements to stderr
 #include <cstdlib>
@@ -13,6 +16,12 @@
 
 namespace {
 
+// Colours as the node writes them, a hyperlink (OSC, ended by ST and by BEL), a character set
+// and a cursor switch (ESC with an intermediate byte, private CSI), and a CSI cut off at the end.
+const std::string kEscapedText =
+    std::string(kestrava_arm::BOLD_MAGENTA) + "cost" + kestrava_arm::RESET +
+    " \033]8;;http://host/a\033\\link\033]8;;\a \033(B\033[?25hplain\033[1;3";
+
 bool RunScript(const std::string& letters) {
   for (std::size_t index = 0; index < letters.size(); ++index) {
     switch (letters[index]) {
@@ -24,6 +33,20 @@ bool RunScript(const std::string& letters) {
         break;
       case 'b':
         LOG_INFO("braces {}", "{} {0} {:x} }{");
+        break;
+      case 'f':
+        LOG_INFO("opening {{");
+        LOG_INFO("closing }}");
+        break;
+      case 'x':
+        try {
+          LOG_INFO(fmt::runtime("unclosed {"));
+        } catch (const fmt::format_error&) {
+          std::cout << "format error\n";
+        }
+        break;
+      case 't':
+        LOG_INFO("{}", kEscapedText);
         break;
       default:
         std::cerr << "unknown letter " << letters[index] << '\n';

@@ -142,6 +142,19 @@ TEST_F(JournalTest, BothSinksWriteTheSameText) {
   EXPECT_EQ(records[0].message, "  1 [ERROR] " + tag + " error");
 }
 
+TEST_F(JournalTest, RecordsCarryTheTextWithoutTerminalEscapes) {
+  const kestrava::test::ChildOutput child =
+      kestrava::test::RunChild(KESTRAVA_LOG_DRIVER, {"script", "t"},
+                               {"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=true", "SPDLOG_LEVEL=info"});
+  ASSERT_TRUE(WIFEXITED(child.wait_status) && WEXITSTATUS(child.wait_status) == 0) << child.err;
+  EXPECT_EQ(child.out,
+            "  1 [INFO] \033[1;35mcost\033[0m \033]8;;http://host/a\033\\link\033]8;;\a "
+            "\033(B\033[?25hplain\033[1;3\n");
+  const std::vector<Record> records = ReadRecords(child.pid, "", 1, std::chrono::seconds(20));
+  ASSERT_EQ(records.size(), 1U);
+  EXPECT_EQ(records[0].message, "  1 [INFO] cost link plain");
+}
+
 TEST_F(JournalTest, JournalStaysOffUnlessSetToTrue) {
   const std::vector<std::string> off_values{"", "SPDLOG_SYSTEMD=TRUE", "SPDLOG_SYSTEMD=1",
                                             "SPDLOG_SYSTEMD=false"};

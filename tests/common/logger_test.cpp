@@ -117,6 +117,10 @@ std::vector<ConsoleCase> ConfigurationCases() {
        "iieiie",
        "  1 [ERROR] error 2\n  2 [ERROR] error 5\n"},
       {"braces_unchanged", AllValid(), "b", "  1 [INFO] braces {} {0} {:x} }{\n"},
+      {"escaped_braces_without_arguments", AllValid(), "f",
+       "  1 [INFO] opening {\n  2 [INFO] closing }\n"},
+      // The statement that fails to format takes no number.
+      {"format_error", AllValid(), "ixi", "  1 [INFO] info 0\nformat error\n  2 [INFO] info 2\n"},
   };
 }
 

@@ -5,7 +5,6 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
-#include <utility>
 
 #include <fmt/format.h>
 #include <spdlog/logger.h>
@@ -29,24 +28,22 @@ class Logger {
   Logger(const Logger&) = delete;
   Logger& operator=(const Logger&) = delete;
 
-  // Body of LOG_INFO and LOG_ERROR. The local copy keeps the spdlog logger alive until the line
-  // is written.
+  // Body of LOG_INFO and LOG_ERROR. A statement below the threshold neither formats nor counts.
   template <typename... Args>
   void Log(const spdlog::source_loc& location, spdlog::level::level_enum level,
            fmt::format_string<Args...> format, Args&&... args) {
-    const std::shared_ptr<spdlog::logger> logger = logger_;
-    if (!logger) {
+    if (level < level_) {
       return;
     }
-    Write(*logger, location, level, fmt::format(format, std::forward<Args>(args)...));
+    Write(location, level, format, fmt::make_format_args(args...));
   }
 
  private:
   explicit Logger(const std::string& name);
 
-  // Numbers the message, prefixes it with its number and level tag and hands it on unformatted.
-  void Write(spdlog::logger& logger, const spdlog::source_loc& location,
-             spdlog::level::level_enum level, const std::string& message);
+  // Numbers the message and hands it on behind its number and level tag as finished text.
+  void Write(const spdlog::source_loc& location, spdlog::level::level_enum level,
+             fmt::string_view format, fmt::format_args args);
 
   std::shared_ptr<spdlog::logger> logger_;
   // Counts the admitted statements of all threads; wraps from 255 to 0.
