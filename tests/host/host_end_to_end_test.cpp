@@ -13,6 +13,7 @@
 #include <tinyxml2.h>
 
 #include "child_process.hpp"
+#include "ros_domain.hpp"
 
 extern char** environ;
 
@@ -33,8 +34,10 @@ struct HostRun {
   std::string err;
 };
 
-// The test's own environment, with the plugin logging to standard output only.
+// The test's own environment, with the plugin logging to standard output only and the ROS 2
+// domain of this test process, so that bt_host meets no other test's service.
 std::vector<std::string> ChildEnvironment() {
+  kestrava_arm::bt::testing::IsolateRosDomain();
   std::vector<std::string> environment{"SPDLOG_SYSTEMD=false", "SPDLOG_STDOUT=true"};
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string text = *entry;
