@@ -16,6 +16,7 @@
 #include <tinyxml2.h>
 
 #include "child_process.hpp"
+#include "ros_domain.hpp"
 
 namespace {
 
@@ -35,8 +36,10 @@ struct HostRun {
   std::string err;
 };
 
-// The test's own environment, with the plugin logging to standard output only.
+// The test's own environment, with the plugin logging to standard output only and the ROS 2
+// domain of this test process, so that bt_host meets no other test's service.
 std::vector<std::string> ChildEnvironment() {
+  kestrava_arm::bt::testing::IsolateRosDomain();
   return kestrava::test::InheritedEnvironment({"SPDLOG_SYSTEMD", "SPDLOG_STDOUT"},
                                               {"SPDLOG_SYSTEMD=false", "SPDLOG_STDOUT=true"});
 }

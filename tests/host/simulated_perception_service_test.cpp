@@ -8,6 +8,7 @@
 
 #include "kestrava_arm_host/request_check.hpp"
 #include "kestrava_arm_host/simulated_perception_service.hpp"
+#include "ros_domain.hpp"
 #include "ros_session.hpp"
 
 namespace kestrava_arm::host {
@@ -71,6 +72,7 @@ class SimulatedServiceTest : public ::testing::TestWithParam<int> {};
 TEST_P(SimulatedServiceTest, AnswersWithTheGivenDocumentAndRecordsTheRequest) {
   using ServiceType = SimulatedPerceptionService::ServiceType;
   const std::string response = "success: false\n";
+  bt::testing::IsolateRosDomain();
   RosSession ros("simulated_service_test", {});
   SimulatedPerceptionService service(
       ros.node(), {"/arm_perception_common", response, std::chrono::milliseconds(GetParam())});

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "ros_domain.hpp"
+
 namespace kestrava_arm::bt::testing {
 
 namespace {
@@ -11,6 +13,7 @@ constexpr std::chrono::milliseconds kCancelRetryPeriod{1};
 
 rclcpp::Node::SharedPtr MakeNode(const std::string& name) {
   if (!rclcpp::ok()) {
+    IsolateRosDomain();
     rclcpp::init(0, nullptr);
   }
   return std::make_shared<rclcpp::Node>(name);
