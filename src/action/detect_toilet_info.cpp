@@ -14,16 +14,6 @@
 namespace kestrava_arm::bt {
 namespace {
 
-// error_code: what the perception answer said.
-constexpr int32_t kErrorNone = 102200000;
-constexpr int32_t kErrorNoDetection = 102300001;  // "success" false or no arm-base pose
-constexpr int32_t kErrorBadResponse = 102200002;  // the answer could not be handled
-// status_code: how the run ended.
-constexpr int32_t kStatusServiceUnavailable = 102501005;
-constexpr int32_t kStatusSucceeded = 102501006;
-constexpr int32_t kStatusDetectionFailed = 102300001;
-constexpr int32_t kStatusTimeout = 102501008;
-
 constexpr const char* kDefaultToiletDataPath = "/opt/kestrava/toilet_data";
 constexpr const char* kDefaultCameraFrameId = "camera_06_color_optical_frame";
 constexpr const char* kDefaultTaskId = "default";
@@ -121,13 +111,13 @@ DetectToiletInfo::DetectToiletInfo(const std::string& name, const BT::NodeConfig
     : BT::StatefulActionNode(name, config), callback_target_(std::make_shared<CallbackTarget>()) {
   callback_target_->node = this;
   LOG_INFO("DetectToiletInfo construct...");
-  if (!config.blackboard->get("kestrava_arm_bt_shared_node", node_)) {
+  if (!config.blackboard->get(kSharedNodeKey, node_)) {
     LOG_ERROR("Failed to get node from blackboard.");
     return;
   }
   LOG_INFO("Succeed to get node from blackboard.");
   std::string service_name;
-  if (!config.blackboard->get("arm_perception_service", service_name)) {
+  if (!config.blackboard->get(kServiceNameKey, service_name)) {
     LOG_ERROR("Failed to get arm_perception_service from blackboard.");
     return;
   }
@@ -159,9 +149,9 @@ BT::NodeStatus DetectToiletInfo::onStart() {
 
   const BT::Blackboard& blackboard = *config().blackboard;
   const std::string toilet_data_path =
-      ReadSetting(blackboard, "toilet_data_path", kDefaultToiletDataPath);
+      ReadSetting(blackboard, kToiletDataPathKey, kDefaultToiletDataPath);
   TaskIdentity task;
-  if (std::string task_info; blackboard.get("task_info", task_info)) {
+  if (std::string task_info; blackboard.get(kTaskInfoKey, task_info)) {
     task = ParseTaskInfo(task_info);
   }
   if (task.uid.empty()) {
@@ -172,16 +162,16 @@ BT::NodeStatus DetectToiletInfo::onStart() {
   }
   const std::string task_dir = toilet_data_path + "/" + task.uid + "/";
 
-  std::string aruco_config_path = ReadSetting(blackboard, "aruco_config_path", "");
+  std::string aruco_config_path = ReadSetting(blackboard, kArucoConfigPathKey, "");
   if (aruco_config_path.empty()) {
     aruco_config_path = task_dir + "aruco_detection_config.yaml";
   }
-  fix_trajectory_path_ = ReadSetting(blackboard, "fix_trajectory_path", "");
+  fix_trajectory_path_ = ReadSetting(blackboard, kFixTrajectoryPathKey, "");
   if (fix_trajectory_path_.empty()) {
     fix_trajectory_path_ = task_dir + task.name + ".txt";
   }
   const std::string camera_frame_id =
-      ReadSetting(blackboard, "camera_frame_id", kDefaultCameraFrameId);
+      ReadSetting(blackboard, kCameraFrameIdKey, kDefaultCameraFrameId);
   LOG_INFO("arm perception aruco_config_path: {}, fix_trajectory_path: {}", aruco_config_path,
            fix_trajectory_path_);
 

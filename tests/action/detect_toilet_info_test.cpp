@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
 #include "log_capture.hpp"
 #include "node_harness.hpp"
-#include "outcome_codes.hpp"
 
 namespace kestrava_arm::bt::testing {
 namespace {
@@ -263,7 +263,7 @@ TEST_F(DetectToiletInfoTest, UnavailableServiceFailsWithStatusCodeOnly) {
   for (auto* tree : {&unserved, &no_name, &no_node}) {
     LogCapture log;
     EXPECT_EQ(tree->tickOnce(), BT::NodeStatus::FAILURE);
-    EXPECT_EQ(tree->rootBlackboard()->get<int>("status_code"), kStatusUnavailable);
+    EXPECT_EQ(tree->rootBlackboard()->get<int>("status_code"), kStatusServiceUnavailable);
     EXPECT_FALSE(HasEntry<int>(*tree->rootBlackboard(), "error_code"));
     EXPECT_EQ(CountContaining(log.Lines(),
                               "[ERROR] ErrorCode: 102501005, arm perception service not available"),

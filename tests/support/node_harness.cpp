@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
+
 namespace kestrava_arm::bt::testing {
 
 namespace {
@@ -38,8 +40,8 @@ NodeHarness::~NodeHarness() {
 
 BT::Blackboard::Ptr NodeHarness::CreateHostBlackboard() const {
   auto blackboard = BT::Blackboard::create();
-  blackboard->set("kestrava_arm_bt_shared_node", shared_node_);
-  blackboard->set("arm_perception_service", std::string(kServiceName));
+  blackboard->set(kSharedNodeKey, shared_node_);
+  blackboard->set(kServiceNameKey, std::string(kServiceName));
   return blackboard;
 }
 

@@ -11,6 +11,7 @@
 
 #include "behaviortree_cpp/action_node.h"
 #include "behaviortree_cpp/basic_types.h"
+#include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
 #include "kestrava_arm_perception_srvs/srv/arm_perception_common.hpp"
 #include "rclcpp/rclcpp.hpp"
 
@@ -20,8 +21,8 @@ namespace kestrava_arm::bt {
 // the tree, and publishes the arm-base pose ("transfor_matrix"), the fixed-trajectory file
 // ("fix_trajectory") and the outcome codes ("error_code", "status_code") on its output ports.
 //
-// The host puts the shared ROS 2 node ("kestrava_arm_bt_shared_node") and the service name
-// ("arm_perception_service") on the blackboard before it builds the tree, and spins that node
+// The host puts the shared ROS 2 node and the service name on the blackboard before it builds
+// the tree (detect_toilet_info_codes_and_keys.hpp names the entries), and spins that node
 // with an executor: responses arrive on the executor's thread, ticks on the tree's thread.
 class DetectToiletInfo : public BT::StatefulActionNode {
  public:
@@ -77,8 +78,8 @@ class DetectToiletInfo : public BT::StatefulActionNode {
   std::vector<double> arm_translation_;
   std::string arm_description_;
   std::string fix_trajectory_path_;
-  int32_t status_code_{102500000};
-  int32_t error_code_{102200000};
+  int32_t status_code_{kStatusInitial};
+  int32_t error_code_{kErrorNone};
   std::shared_ptr<rclcpp::Client<ArmPerceptionCommon>> client_;
 
   // The request of the current run; invalid when no run waits for an answer.
