@@ -196,7 +196,7 @@ BT::NodeStatus DetectToiletInfo::SendRequest(
     std::shared_ptr<ArmPerceptionCommon::Request> request) {
   // Held until the future is stored, so that even an immediate answer finds it.
   const std::lock_guard<std::mutex> lock(handoff_mutex_);
-  start_time_ = std::chrono::system_clock::now();
+  start_time_ = std::chrono::steady_clock::now();
   awaited_response_ =
       client_
           ->async_send_request(std::move(request),
@@ -316,7 +316,7 @@ void DetectToiletInfo::StopAwaitingResponse() {
 }
 
 double DetectToiletInfo::ElapsedWholeMilliseconds() const {
-  const auto elapsed = std::chrono::system_clock::now() - start_time_;
+  const auto elapsed = std::chrono::steady_clock::now() - start_time_;
   return static_cast<double>(
       std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }

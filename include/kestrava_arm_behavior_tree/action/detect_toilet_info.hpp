@@ -69,7 +69,8 @@ class DetectToiletInfo : public BT::StatefulActionNode {
 
   std::optional<bool> response_received_{false};
   double timeout_duration_{3.0};
-  std::chrono::system_clock::time_point start_time_{};
+  // The steady clock: NTP may step the wall clock by hours while a run waits.
+  std::chrono::steady_clock::time_point start_time_{};
   std::shared_ptr<rclcpp::Node> node_;
   std::vector<double> cam_rotation_;
   std::vector<double> cam_translation_;
