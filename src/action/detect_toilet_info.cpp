@@ -126,9 +126,12 @@ DetectToiletInfo::DetectToiletInfo(const std::string& name, const BT::NodeConfig
 }
 
 DetectToiletInfo::~DetectToiletInfo() {
-  // Waits for a callback that is running now; later ones find no node and drop their response.
-  const std::lock_guard<std::mutex> lock(callback_target_->mutex);
-  callback_target_->node = nullptr;
+  {
+    // Waits for a callback that is running now; later ones find no node and drop their response.
+    const std::lock_guard<std::mutex> lock(callback_target_->mutex);
+    callback_target_->node = nullptr;
+  }
+  StopAwaitingResponse();
 }
 
 BT::PortsList DetectToiletInfo::providedPorts() {
@@ -197,20 +200,16 @@ BT::NodeStatus DetectToiletInfo::SendRequest(
   // Held until the future is stored, so that even an immediate answer finds it.
   const std::lock_guard<std::mutex> lock(handoff_mutex_);
   start_time_ = std::chrono::steady_clock::now();
-  awaited_response_ =
-      client_
-          ->async_send_request(std::move(request),
-                               [target = callback_target_](ResponseFuture future) {
-                                 const std::lock_guard<std::mutex> target_lock(target->mutex);
-                                 if (target->node == nullptr) {
-                                   LOG_INFO(
-                                       "DetectToiletInfo dropped a perception response: its "
-                                       "node no longer exists");
-                                   return;
-                                 }
-                                 target->node->ToiletInfoCallback(std::move(future));
-                               })
-          .future;
+  auto sent = client_->async_send_request(
+      std::move(request), [target = callback_target_](ResponseFuture future) {
+        const std::lock_guard<std::mutex> target_lock(target->mutex);
+        if (target->node == nullptr) {
+          LOG_INFO("DetectToiletInfo dropped a perception response: its node no longer exists");
+          return;
+        }
+        target->node->ToiletInfoCallback(std::move(future));
+      });
+  awaited_request_ = AwaitedRequest{std::move(sent.future), sent.request_id};
   return BT::NodeStatus::RUNNING;
 }
 
@@ -306,13 +305,20 @@ void DetectToiletInfo::onHalted() {
 bool DetectToiletInfo::AwaitsResponseTo(const ResponseFuture& future) const {
   // The callback of a request sees the same completed response as the future its send
   // returned; a response of an earlier request carries a different one.
-  return awaited_response_.valid() && response_received_ == false &&
-         awaited_response_.wait_for(std::chrono::seconds(0)) == std::future_status::ready &&
-         ResponseOf(awaited_response_) == ResponseOf(future);
+  return awaited_request_ && response_received_ == false &&
+         awaited_request_->response.wait_for(std::chrono::seconds(0)) ==
+             std::future_status::ready &&
+         ResponseOf(awaited_request_->response) == ResponseOf(future);
 }
 
 void DetectToiletInfo::StopAwaitingResponse() {
-  awaited_response_ = ResponseFuture();
+  if (!awaited_request_) {
+    return;
+  }
+  // The client keeps a request with its callback until an answer comes, which a service that
+  // crashed or dropped the request never sends; once removed, a late answer calls nothing.
+  client_->remove_pending_request(awaited_request_->id);
+  awaited_request_.reset();
 }
 
 double DetectToiletInfo::ElapsedWholeMilliseconds() const {

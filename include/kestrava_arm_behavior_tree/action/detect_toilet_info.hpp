@@ -83,8 +83,13 @@ class DetectToiletInfo : public BT::StatefulActionNode {
   int32_t error_code_{kErrorNone};
   std::shared_ptr<rclcpp::Client<ArmPerceptionCommon>> client_;
 
-  // The request of the current run; invalid when no run waits for an answer.
-  ResponseFuture awaited_response_;
+  // The request the current run waits for: what async_send_request returned for it.
+  struct AwaitedRequest {
+    ResponseFuture response;
+    int64_t id;
+  };
+  // Empty when no run waits for an answer.
+  std::optional<AwaitedRequest> awaited_request_;
   std::shared_ptr<CallbackTarget> callback_target_;
 };
 
