@@ -215,18 +215,22 @@ BT::NodeStatus DetectToiletInfo::SendRequest(
 
 // NOLINTNEXTLINE(performance-unnecessary-value-param): the client's callback signature
 void DetectToiletInfo::ToiletInfoCallback(ResponseFuture future) {
-  const std::lock_guard<std::mutex> lock(handoff_mutex_);
-  if (!AwaitsResponseTo(future)) {
-    LOG_INFO("DetectToiletInfo dropped a perception response that answers no pending request");
-    return;
+  {
+    const std::lock_guard<std::mutex> lock(handoff_mutex_);
+    if (!AwaitsResponseTo(future)) {
+      LOG_INFO("DetectToiletInfo dropped a perception response that answers no pending request");
+      return;
+    }
+    try {
+      HandleResponse(future);
+    } catch (const std::exception& e) {
+      LOG_ERROR("Exception in ToiletInfoCallback: {}", e.what());
+      error_code_ = kErrorBadResponse;
+    }
+    response_received_ = true;
   }
-  try {
-    HandleResponse(future);
-  } catch (const std::exception& e) {
-    LOG_ERROR("Exception in ToiletInfoCallback: {}", e.what());
-    error_code_ = kErrorBadResponse;
-  }
-  response_received_ = true;
+  // A host that sleeps between ticks in Tree::sleep ticks again now, not when its sleep ends.
+  emitWakeUpSignal();
 }
 
 void DetectToiletInfo::HandleResponse(const ResponseFuture& future) {

@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <ostream>
 #include <stdexcept>
@@ -316,6 +317,15 @@ TEST_F(DetectToiletInfoTest, RelativeServiceNameIsResolvedInTheSubNamespace) {
   EXPECT_EQ(TickUntilDone(tree), BT::NodeStatus::SUCCESS);
   EXPECT_EQ(CountContaining(log.Lines(), "[INFO] toilet detect service name: perception."), 1U);
   EXPECT_THAT(prefixed_service.WaitForRequest(0), StartsWith("aruco_config_path:"));
+}
+
+TEST_F(DetectToiletInfoTest, StoredAnswerWakesATreeThatSleepsUntilItsNextTick) {
+  auto tree = harness_.CreateTree();
+  ASSERT_EQ(tree.tickOnce(), BT::NodeStatus::RUNNING);
+  harness_.service().WaitForRequest(0);
+  harness_.service().Answer(0, SuccessAnswer());
+  EXPECT_TRUE(tree.sleep(std::chrono::seconds(30)));  // a host's pause between two ticks
+  EXPECT_EQ(tree.tickOnce(), BT::NodeStatus::SUCCESS);
 }
 
 TEST_F(DetectToiletInfoTest, TimeLimitEndsTheRunWithoutTouchingOtherOutputs) {

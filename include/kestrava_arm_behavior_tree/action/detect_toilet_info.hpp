@@ -43,8 +43,8 @@ class DetectToiletInfo : public BT::StatefulActionNode {
   void onHalted() override;
 
   // Completion callback of a request. Stores the outcome and the poses of the response when it
-  // answers the request the current run is waiting for; any other response is logged and
-  // dropped without touching the node's state.
+  // answers the request the current run is waiting for, and wakes the tree; any other response
+  // is logged and dropped without touching the node's state.
   void ToiletInfoCallback(ResponseFuture future);
 
  private:
