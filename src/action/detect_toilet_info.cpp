@@ -1,6 +1,7 @@
 #include "kestrava_arm_behavior_tree/action/detect_toilet_info.hpp"
 
 #include <atomic>
+#include <cmath>
 #include <stdexcept>
 #include <unordered_map>
 #include <utility>
@@ -148,7 +149,7 @@ BT::NodeStatus DetectToiletInfo::onStart() {
     StopAwaitingResponse();
     response_received_ = false;
   }
-  timeout_duration_ = getInput<double>("timeout_duration").value();
+  timeout_duration_ = ReadTimeLimit();
 
   const BT::Blackboard& blackboard = *config().blackboard;
   const std::string toilet_data_path =
@@ -186,6 +187,22 @@ BT::NodeStatus DetectToiletInfo::onStart() {
     return FailServiceUnavailable();
   }
   return SendRequest(std::move(request));
+}
+
+double DetectToiletInfo::ReadTimeLimit() const {
+  constexpr const char* kExpected = "expected a time limit in milliseconds, or inf for none";
+  const BT::Expected<double> limit = getInput<double>("timeout_duration");
+  if (!limit) {
+    throw BT::RuntimeError(
+        fmt::format("DetectToiletInfo: input port \"timeout_duration\" cannot be read ({}); {}",
+                    limit.error(), kExpected));
+  }
+  // Every comparison with NaN is false: the run would wait for ever for a dead service.
+  if (std::isnan(*limit)) {
+    throw BT::RuntimeError(fmt::format(
+        "DetectToiletInfo: input port \"timeout_duration\" is {}; {}", *limit, kExpected));
+  }
+  return *limit;
 }
 
 BT::NodeStatus DetectToiletInfo::FailServiceUnavailable() {

@@ -15,7 +15,9 @@
 namespace kestrava_arm::bt::testing {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::IsSupersetOf;
 using ::testing::StartsWith;
@@ -233,13 +235,37 @@ TEST_F(DetectToiletInfoTest, RequestDocumentFromBlackboardSettings) {
   EXPECT_EQ(blackboard.get<std::string>("fix_trajectory"), "/tmp/path");
 }
 
-TEST_F(DetectToiletInfoTest, MissingTimeoutFailsTheTickBeforeAnyRequest) {
-  auto tree = harness_.CreateTreeFromText(R"(<root BTCPP_format="4">
-  <BehaviorTree ID="Main"><DetectToiletInfo status_code="{status_code}"/></BehaviorTree>
-</root>)");
-  LogCapture log;
-  EXPECT_THROW(tree.tickOnce(), std::exception);
-  EXPECT_THAT(log.Lines(), ElementsAre("[INFO] DetectToiletInfo started"));
+// A limit that is missing, unreadable or NaN (which never expires) fails the tick before any
+// request is sent, with a message that names the port, the value and what is expected.
+// BehaviorTree.CPP hands what onStart throws to the ticking code wrapped in NodeExecutionError.
+TEST_F(DetectToiletInfoTest, UnusableTimeLimitFailsTheTickBeforeAnyRequest) {
+  harness_.blackboard()->set("nan_limit", std::nan(""));
+  const struct {
+    const char* attribute;  // of the node in the tree
+    const char* said;       // what the message says of the value
+  } cases[] = {
+      // BehaviorTree.CPP's read error names what is missing.
+      {"", "[timeout_duration]"},
+      {"timeout_duration=\"{no_such_entry}\"", "[no_such_entry]"},
+      {"timeout_duration=\"nan\"", "\" is nan;"},
+      {"timeout_duration=\"{nan_limit}\"", "\" is nan;"},
+  };
+  for (const auto& c : cases) {
+    auto tree = harness_.CreateTreeFromText(
+        std::string("<root BTCPP_format=\"4\"><BehaviorTree ID=\"Main\"><DetectToiletInfo ") +
+        c.attribute + " status_code=\"{status_code}\"/></BehaviorTree></root>");
+    LogCapture log;
+    try {
+      tree.tickOnce();
+      ADD_FAILURE() << "the tick did not fail: " << c.attribute;
+    } catch (const BT::NodeExecutionError& error) {
+      EXPECT_THAT(
+          error.originalMessage(),
+          AllOf(StartsWith("DetectToiletInfo: input port \"timeout_duration\" "), HasSubstr(c.said),
+                EndsWith("; expected a time limit in milliseconds, or inf for none")));
+    }
+    EXPECT_THAT(log.Lines(), ElementsAre("[INFO] DetectToiletInfo started")) << c.attribute;
+  }
   EXPECT_FALSE(HasEntry<int>(*harness_.blackboard(), "status_code"));
 }
 
@@ -348,8 +374,8 @@ TEST_F(DetectToiletInfoTest, NegativeLimitExpiresOnTheFirstRunningTick) {
   EXPECT_EQ(tree.tickOnce(), BT::NodeStatus::FAILURE);
 }
 
-TEST_F(DetectToiletInfoTest, NotANumberLimitNeverExpires) {
-  auto tree = harness_.CreateTree("nan");
+TEST_F(DetectToiletInfoTest, InfiniteLimitNeverExpires) {
+  auto tree = harness_.CreateTree("inf");
   EXPECT_EQ(tree.tickOnce(), BT::NodeStatus::RUNNING);
   harness_.service().WaitForRequest(0);
   for (int tick = 0; tick < 20; ++tick) {

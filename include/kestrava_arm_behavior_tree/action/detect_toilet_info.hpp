@@ -54,6 +54,9 @@ class DetectToiletInfo : public BT::StatefulActionNode {
     DetectToiletInfo* node;
   };
 
+  // The input port "timeout_duration"; throws BT::RuntimeError, before anything is sent, when
+  // the port cannot be read or holds NaN, a limit that never expires.
+  double ReadTimeLimit() const;
   BT::NodeStatus SendRequest(std::shared_ptr<ArmPerceptionCommon::Request> request);
   BT::NodeStatus FailServiceUnavailable();
   void HandleResponse(const ResponseFuture& future);
