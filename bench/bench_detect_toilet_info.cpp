@@ -2,6 +2,7 @@
 // tree ticked on this thread, the perception service answering on the executor thread.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 
@@ -73,5 +74,33 @@ void BM_ResponseHandling(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ResponseHandling)->UseRealTime();
+
+// From the service's answer to the finishing tick, for a host that sleeps 200 ms between ticks in
+// Tree::sleep, as bt_host does: the tree learns of the answer when the node wakes it, or when the
+// sleep ends.
+void BM_AnswerToFinishingTickOfASleepingHost(benchmark::State& state) {
+  constexpr std::chrono::milliseconds kHostTickPeriod{200};
+  NodeHarness harness;
+  auto tree = harness.CreateTree();
+  const std::string answer = SuccessAnswer();
+  std::size_t requests = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    tree.tickOnce();
+    harness.service().WaitForRequest(requests);
+    state.ResumeTiming();
+    harness.service().Answer(requests++, answer);
+    BT::NodeStatus status = BT::NodeStatus::RUNNING;
+    while (status == BT::NodeStatus::RUNNING) {
+      tree.sleep(kHostTickPeriod);
+      status = tree.tickOnce();
+    }
+    if (status != BT::NodeStatus::SUCCESS) {
+      state.SkipWithError("run failed");
+      break;
+    }
+  }
+}
+BENCHMARK(BM_AnswerToFinishingTickOfASleepingHost)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

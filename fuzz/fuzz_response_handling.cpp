@@ -12,10 +12,11 @@
 #include <yaml-cpp/yaml.h>
 
 #include "fuzz_support.hpp"
-#include "outcome_codes.hpp"
+#include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
 
 namespace {
 
+using namespace kestrava_arm::bt;
 using namespace kestrava_arm::bt::fuzzing;
 using namespace kestrava_arm::bt::testing;
 

@@ -9,7 +9,7 @@
 #include <fmt/ranges.h>
 
 #include "behaviortree_cpp/utils/demangle_util.h"
-#include "blackboard_keys.hpp"
+#include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
 
 namespace kestrava_arm::host {
 namespace {
@@ -17,7 +17,7 @@ namespace {
 std::vector<std::string> SortedKeys(const BT::Blackboard& blackboard) {
   std::vector<std::string> keys;
   for (const auto& key : blackboard.getKeys()) {
-    if (key != kSharedNodeKey) {
+    if (key != bt::kSharedNodeKey) {
       keys.emplace_back(key);
     }
   }

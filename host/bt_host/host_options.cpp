@@ -1,6 +1,6 @@
 #include "host_options.hpp"
 
-#include "blackboard_keys.hpp"
+#include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
 #include "kestrava_arm_host/command_line.hpp"
 
 namespace kestrava_arm::host {
@@ -12,9 +12,9 @@ std::pair<std::string, std::string> ParseEntry(const std::string& text) {
     throw UsageError("--set needs KEY=VALUE, not '" + text + "'");
   }
   std::string key = text.substr(0, equals);
-  if (key == kSharedNodeKey || key == kServiceNameKey) {
+  if (key == bt::kSharedNodeKey || key == bt::kServiceNameKey) {
     throw UsageError("--set cannot write '" + key + "': the host sets it (use --service for " +
-                     kServiceNameKey + ")");
+                     bt::kServiceNameKey + ")");
   }
   return {std::move(key), text.substr(equals + 1)};
 }

@@ -6,10 +6,10 @@
 #include <fmt/ranges.h>
 
 #include "behaviortree_cpp/xml_parsing.h"
-#include "blackboard_keys.hpp"
 #include "blackboard_report.hpp"
 #include "exit_codes.hpp"
 #include "host_log.hpp"
+#include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
 #include "kestrava_arm_host/command_line.hpp"
 #include "kestrava_arm_host/simulated_perception_service.hpp"
 #include "node_factory.hpp"
@@ -37,8 +37,8 @@ std::unique_ptr<SimulatedPerceptionService> OfferServiceIfAsked(const rclcpp::No
 BT::Blackboard::Ptr MakeBlackboard(const rclcpp::Node::SharedPtr& node,
                                    const HostOptions& options) {
   BT::Blackboard::Ptr blackboard = BT::Blackboard::create();
-  blackboard->set(kSharedNodeKey, node);
-  blackboard->set(kServiceNameKey, options.service_name);
+  blackboard->set(bt::kSharedNodeKey, node);
+  blackboard->set(bt::kServiceNameKey, options.service_name);
   for (const auto& [key, value] : options.entries) {
     blackboard->set(key, value);
   }

@@ -1,6 +1,7 @@
 #include "kestrava_arm_behavior_tree/action/detect_toilet_info.hpp"
 
 #include <atomic>
+#include <cmath>
 #include <stdexcept>
 #include <unordered_map>
 #include <utility>
@@ -13,16 +14,6 @@
 
 namespace kestrava_arm::bt {
 namespace {
-
-// error_code: what the perception answer said.
-constexpr int32_t kErrorNone = 102200000;
-constexpr int32_t kErrorNoDetection = 102300001;  // "success" false or no arm-base pose
-constexpr int32_t kErrorBadResponse = 102200002;  // the answer could not be handled
-// status_code: how the run ended.
-constexpr int32_t kStatusServiceUnavailable = 102501005;
-constexpr int32_t kStatusSucceeded = 102501006;
-constexpr int32_t kStatusDetectionFailed = 102300001;
-constexpr int32_t kStatusTimeout = 102501008;
 
 constexpr const char* kDefaultToiletDataPath = "/opt/kestrava/toilet_data";
 constexpr const char* kDefaultCameraFrameId = "camera_06_color_optical_frame";
@@ -121,13 +112,13 @@ DetectToiletInfo::DetectToiletInfo(const std::string& name, const BT::NodeConfig
     : BT::StatefulActionNode(name, config), callback_target_(std::make_shared<CallbackTarget>()) {
   callback_target_->node = this;
   LOG_INFO("DetectToiletInfo construct...");
-  if (!config.blackboard->get("kestrava_arm_bt_shared_node", node_)) {
+  if (!config.blackboard->get(kSharedNodeKey, node_)) {
     LOG_ERROR("Failed to get node from blackboard.");
     return;
   }
   LOG_INFO("Succeed to get node from blackboard.");
   std::string service_name;
-  if (!config.blackboard->get("arm_perception_service", service_name)) {
+  if (!config.blackboard->get(kServiceNameKey, service_name)) {
     LOG_ERROR("Failed to get arm_perception_service from blackboard.");
     return;
   }
@@ -136,9 +127,12 @@ DetectToiletInfo::DetectToiletInfo(const std::string& name, const BT::NodeConfig
 }
 
 DetectToiletInfo::~DetectToiletInfo() {
-  // Waits for a callback that is running now; later ones find no node and drop their response.
-  const std::lock_guard<std::mutex> lock(callback_target_->mutex);
-  callback_target_->node = nullptr;
+  {
+    // Waits for a callback that is running now; later ones find no node and drop their response.
+    const std::lock_guard<std::mutex> lock(callback_target_->mutex);
+    callback_target_->node = nullptr;
+  }
+  StopAwaitingResponse();
 }
 
 BT::PortsList DetectToiletInfo::providedPorts() {
@@ -155,13 +149,13 @@ BT::NodeStatus DetectToiletInfo::onStart() {
     StopAwaitingResponse();
     response_received_ = false;
   }
-  timeout_duration_ = getInput<double>("timeout_duration").value();
+  timeout_duration_ = ReadTimeLimit();
 
   const BT::Blackboard& blackboard = *config().blackboard;
   const std::string toilet_data_path =
-      ReadSetting(blackboard, "toilet_data_path", kDefaultToiletDataPath);
+      ReadSetting(blackboard, kToiletDataPathKey, kDefaultToiletDataPath);
   TaskIdentity task;
-  if (std::string task_info; blackboard.get("task_info", task_info)) {
+  if (std::string task_info; blackboard.get(kTaskInfoKey, task_info)) {
     task = ParseTaskInfo(task_info);
   }
   if (task.uid.empty()) {
@@ -172,16 +166,16 @@ BT::NodeStatus DetectToiletInfo::onStart() {
   }
   const std::string task_dir = toilet_data_path + "/" + task.uid + "/";
 
-  std::string aruco_config_path = ReadSetting(blackboard, "aruco_config_path", "");
+  std::string aruco_config_path = ReadSetting(blackboard, kArucoConfigPathKey, "");
   if (aruco_config_path.empty()) {
     aruco_config_path = task_dir + "aruco_detection_config.yaml";
   }
-  fix_trajectory_path_ = ReadSetting(blackboard, "fix_trajectory_path", "");
+  fix_trajectory_path_ = ReadSetting(blackboard, kFixTrajectoryPathKey, "");
   if (fix_trajectory_path_.empty()) {
     fix_trajectory_path_ = task_dir + task.name + ".txt";
   }
   const std::string camera_frame_id =
-      ReadSetting(blackboard, "camera_frame_id", kDefaultCameraFrameId);
+      ReadSetting(blackboard, kCameraFrameIdKey, kDefaultCameraFrameId);
   LOG_INFO("arm perception aruco_config_path: {}, fix_trajectory_path: {}", aruco_config_path,
            fix_trajectory_path_);
 
@@ -195,6 +189,22 @@ BT::NodeStatus DetectToiletInfo::onStart() {
   return SendRequest(std::move(request));
 }
 
+double DetectToiletInfo::ReadTimeLimit() const {
+  constexpr const char* kExpected = "expected a time limit in milliseconds, or inf for none";
+  const BT::Expected<double> limit = getInput<double>("timeout_duration");
+  if (!limit) {
+    throw BT::RuntimeError(
+        fmt::format("DetectToiletInfo: input port \"timeout_duration\" cannot be read ({}); {}",
+                    limit.error(), kExpected));
+  }
+  // Every comparison with NaN is false: the run would wait for ever for a dead service.
+  if (std::isnan(*limit)) {
+    throw BT::RuntimeError(fmt::format(
+        "DetectToiletInfo: input port \"timeout_duration\" is {}; {}", *limit, kExpected));
+  }
+  return *limit;
+}
+
 BT::NodeStatus DetectToiletInfo::FailServiceUnavailable() {
   status_code_ = kStatusServiceUnavailable;
   LOG_ERROR("ErrorCode: {}, arm perception service not available", status_code_);
@@ -206,38 +216,38 @@ BT::NodeStatus DetectToiletInfo::SendRequest(
     std::shared_ptr<ArmPerceptionCommon::Request> request) {
   // Held until the future is stored, so that even an immediate answer finds it.
   const std::lock_guard<std::mutex> lock(handoff_mutex_);
-  start_time_ = std::chrono::system_clock::now();
-  awaited_response_ =
-      client_
-          ->async_send_request(std::move(request),
-                               [target = callback_target_](ResponseFuture future) {
-                                 const std::lock_guard<std::mutex> target_lock(target->mutex);
-                                 if (target->node == nullptr) {
-                                   LOG_INFO(
-                                       "DetectToiletInfo dropped a perception response: its "
-                                       "node no longer exists");
-                                   return;
-                                 }
-                                 target->node->ToiletInfoCallback(std::move(future));
-                               })
-          .future;
+  start_time_ = std::chrono::steady_clock::now();
+  auto sent = client_->async_send_request(
+      std::move(request), [target = callback_target_](ResponseFuture future) {
+        const std::lock_guard<std::mutex> target_lock(target->mutex);
+        if (target->node == nullptr) {
+          LOG_INFO("DetectToiletInfo dropped a perception response: its node no longer exists");
+          return;
+        }
+        target->node->ToiletInfoCallback(std::move(future));
+      });
+  awaited_request_ = AwaitedRequest{std::move(sent.future), sent.request_id};
   return BT::NodeStatus::RUNNING;
 }
 
 // NOLINTNEXTLINE(performance-unnecessary-value-param): the client's callback signature
 void DetectToiletInfo::ToiletInfoCallback(ResponseFuture future) {
-  const std::lock_guard<std::mutex> lock(handoff_mutex_);
-  if (!AwaitsResponseTo(future)) {
-    LOG_INFO("DetectToiletInfo dropped a perception response that answers no pending request");
-    return;
+  {
+    const std::lock_guard<std::mutex> lock(handoff_mutex_);
+    if (!AwaitsResponseTo(future)) {
+      LOG_INFO("DetectToiletInfo dropped a perception response that answers no pending request");
+      return;
+    }
+    try {
+      HandleResponse(future);
+    } catch (const std::exception& e) {
+      LOG_ERROR("Exception in ToiletInfoCallback: {}", e.what());
+      error_code_ = kErrorBadResponse;
+    }
+    response_received_ = true;
   }
-  try {
-    HandleResponse(future);
-  } catch (const std::exception& e) {
-    LOG_ERROR("Exception in ToiletInfoCallback: {}", e.what());
-    error_code_ = kErrorBadResponse;
-  }
-  response_received_ = true;
+  // A host that sleeps between ticks in Tree::sleep ticks again now, not when its sleep ends.
+  emitWakeUpSignal();
 }
 
 void DetectToiletInfo::HandleResponse(const ResponseFuture& future) {
@@ -316,17 +326,24 @@ void DetectToiletInfo::onHalted() {
 bool DetectToiletInfo::AwaitsResponseTo(const ResponseFuture& future) const {
   // The callback of a request sees the same completed response as the future its send
   // returned; a response of an earlier request carries a different one.
-  return awaited_response_.valid() && response_received_ == false &&
-         awaited_response_.wait_for(std::chrono::seconds(0)) == std::future_status::ready &&
-         ResponseOf(awaited_response_) == ResponseOf(future);
+  return awaited_request_ && response_received_ == false &&
+         awaited_request_->response.wait_for(std::chrono::seconds(0)) ==
+             std::future_status::ready &&
+         ResponseOf(awaited_request_->response) == ResponseOf(future);
 }
 
 void DetectToiletInfo::StopAwaitingResponse() {
-  awaited_response_ = ResponseFuture();
+  if (!awaited_request_) {
+    return;
+  }
+  // The client keeps a request with its callback until an answer comes, which a service that
+  // crashed or dropped the request never sends; once removed, a late answer calls nothing.
+  client_->remove_pending_request(awaited_request_->id);
+  awaited_request_.reset();
 }
 
 double DetectToiletInfo::ElapsedWholeMilliseconds() const {
-  const auto elapsed = std::chrono::system_clock::now() - start_time_;
+  const auto elapsed = std::chrono::steady_clock::now() - start_time_;
   return static_cast<double>(
       std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }

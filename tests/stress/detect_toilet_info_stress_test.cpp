@@ -23,8 +23,8 @@
 #include <fmt/format.h>
 #include <yaml-cpp/yaml.h>
 
+#include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
 #include "node_harness.hpp"
-#include "outcome_codes.hpp"
 
 namespace kestrava_arm::bt::testing {
 namespace {

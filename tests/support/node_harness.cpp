@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
 #include "ros_domain.hpp"
 
 namespace kestrava_arm::bt::testing {
@@ -41,8 +42,8 @@ NodeHarness::~NodeHarness() {
 
 BT::Blackboard::Ptr NodeHarness::CreateHostBlackboard() const {
   auto blackboard = BT::Blackboard::create();
-  blackboard->set("kestrava_arm_bt_shared_node", shared_node_);
-  blackboard->set("arm_perception_service", std::string(kServiceName));
+  blackboard->set(kSharedNodeKey, shared_node_);
+  blackboard->set(kServiceNameKey, std::string(kServiceName));
   return blackboard;
 }
 

@@ -11,6 +11,7 @@
 
 #include "behaviortree_cpp/action_node.h"
 #include "behaviortree_cpp/basic_types.h"
+#include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
 #include "kestrava_arm_perception_srvs/srv/arm_perception_common.hpp"
 #include "rclcpp/rclcpp.hpp"
 
@@ -20,8 +21,8 @@ namespace kestrava_arm::bt {
 // the tree, and publishes the arm-base pose ("transfor_matrix"), the fixed-trajectory file
 // ("fix_trajectory") and the outcome codes ("error_code", "status_code") on its output ports.
 //
-// The host puts the shared ROS 2 node ("kestrava_arm_bt_shared_node") and the service name
-// ("arm_perception_service") on the blackboard before it builds the tree, and spins that node
+// The host puts the shared ROS 2 node and the service name on the blackboard before it builds
+// the tree (detect_toilet_info_codes_and_keys.hpp names the entries), and spins that node
 // with an executor: responses arrive on the executor's thread, ticks on the tree's thread.
 class DetectToiletInfo : public BT::StatefulActionNode {
  public:
@@ -42,8 +43,8 @@ class DetectToiletInfo : public BT::StatefulActionNode {
   void onHalted() override;
 
   // Completion callback of a request. Stores the outcome and the poses of the response when it
-  // answers the request the current run is waiting for; any other response is logged and
-  // dropped without touching the node's state.
+  // answers the request the current run is waiting for, and wakes the tree; any other response
+  // is logged and dropped without touching the node's state.
   void ToiletInfoCallback(ResponseFuture future);
 
  private:
@@ -53,6 +54,9 @@ class DetectToiletInfo : public BT::StatefulActionNode {
     DetectToiletInfo* node;
   };
 
+  // The input port "timeout_duration"; throws BT::RuntimeError, before anything is sent, when
+  // the port cannot be read or holds NaN, a limit that never expires.
+  double ReadTimeLimit() const;
   BT::NodeStatus SendRequest(std::shared_ptr<ArmPerceptionCommon::Request> request);
   BT::NodeStatus FailServiceUnavailable();
   void HandleResponse(const ResponseFuture& future);
@@ -68,7 +72,8 @@ class DetectToiletInfo : public BT::StatefulActionNode {
 
   std::optional<bool> response_received_{false};
   double timeout_duration_{3.0};
-  std::chrono::system_clock::time_point start_time_{};
+  // The steady clock: NTP may step the wall clock by hours while a run waits.
+  std::chrono::steady_clock::time_point start_time_{};
   std::shared_ptr<rclcpp::Node> node_;
   std::vector<double> cam_rotation_;
   std::vector<double> cam_translation_;
@@ -77,12 +82,17 @@ class DetectToiletInfo : public BT::StatefulActionNode {
   std::vector<double> arm_translation_;
   std::string arm_description_;
   std::string fix_trajectory_path_;
-  int32_t status_code_{102500000};
-  int32_t error_code_{102200000};
+  int32_t status_code_{kStatusInitial};
+  int32_t error_code_{kErrorNone};
   std::shared_ptr<rclcpp::Client<ArmPerceptionCommon>> client_;
 
-  // The request of the current run; invalid when no run waits for an answer.
-  ResponseFuture awaited_response_;
+  // The request the current run waits for: what async_send_request returned for it.
+  struct AwaitedRequest {
+    ResponseFuture response;
+    int64_t id;
+  };
+  // Empty when no run waits for an answer.
+  std::optional<AwaitedRequest> awaited_request_;
   std::shared_ptr<CallbackTarget> callback_target_;
 };
 
