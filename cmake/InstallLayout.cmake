@@ -1,7 +1,8 @@
 # Where the package installs its parts. In a ROS 2 workspace (ament_cmake found) it is an ament
 # package: registered in the ament index, the programs in lib/<package>/ where `ros2 run` looks,
 # and the node library exported for other packages as
-# kestrava_arm_behavior_tree::detect_toilet_info_node:
+# kestrava_arm_behavior_tree::detect_toilet_info_node (its outcome codes and blackboard keys alone
+# as kestrava_arm_behavior_tree::detect_toilet_info_codes):
 #
 #   find_package(kestrava_arm_behavior_tree REQUIRED)
 #   target_link_libraries(my_nodes PUBLIC kestrava_arm_behavior_tree::detect_toilet_info_node)
@@ -30,8 +31,8 @@ macro(kestrava_install_package)
   if(ament_cmake_FOUND AND NOT KESTRAVA_BT_STANDIN AND NOT KESTRAVA_RCLCPP_STANDIN)
     # The node library links the real packages through the kestrava:: interface targets, so
     # they travel with it.
-    install(TARGETS detect_toilet_info_node kestrava_behaviortree kestrava_rclcpp
-      kestrava_ros_interfaces
+    install(TARGETS detect_toilet_info_node detect_toilet_info_codes kestrava_behaviortree
+      kestrava_rclcpp kestrava_ros_interfaces
       EXPORT ${PROJECT_NAME}Targets
       LIBRARY DESTINATION ${KESTRAVA_INSTALL_LIBDIR}
       INCLUDES DESTINATION ${KESTRAVA_INSTALL_INCLUDEDIR})
