@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <future>
 #include <memory>
 #include <string>
@@ -82,24 +83,36 @@ TEST(NodeContext, SigintShutsTheContextDown) {
 // the listener needs a valid context to start and stops at shutdown.
 TEST(NodeContext, AfterShutdownANodesFirstServiceWaitThrows) {
   rclcpp::init(0, nullptr);
-  const auto client =
-      rclcpp::Node::make_shared("host")->create_client<ArmPerceptionCommon>("absent");
+  // A client does not keep its node alive, and the node has to be alive for a wait.
+  const auto node = rclcpp::Node::make_shared("host");
+  const auto client = node->create_client<ArmPerceptionCommon>("absent");
   rclcpp::shutdown();
   EXPECT_THAT(ErrorText<RCLError>([&] { client->wait_for_service(1s); }),
               StartsWith("failed to initialize wait set: the given context is not valid"))
       << "no node had started the graph listener";
   EXPECT_FALSE(client->wait_for_service(1s)) << "only the first wait throws";
+}
 
-  rclcpp::init(0, nullptr);
-  const auto waiting = rclcpp::Node::make_shared("waiting");
-  const auto idle = rclcpp::Node::make_shared("idle");
-  const auto waiting_client = waiting->create_client<ArmPerceptionCommon>("absent");
-  const auto idle_client = idle->create_client<ArmPerceptionCommon>("absent");
-  EXPECT_FALSE(waiting_client->wait_for_service(1ms));
-  rclcpp::shutdown();
-  EXPECT_THROW(idle_client->wait_for_service(1s),
-               rclcpp::graph_listener::GraphListenerShutdownError);
-  EXPECT_FALSE(waiting_client->wait_for_service(1s));
+TEST(NodeContext, AfterShutdownAStoppedGraphListenerRefusesNodes) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // rclcpp aborts when it destroys a node that the stopped listener refused, so this runs in a
+  // process of its own that ends without destroying its nodes.
+  EXPECT_EXIT(
+      {
+        rclcpp::init(0, nullptr);
+        const auto waiting = rclcpp::Node::make_shared("waiting");
+        const auto refused = rclcpp::Node::make_shared("refused");
+        const auto waiting_client = waiting->create_client<ArmPerceptionCommon>("absent");
+        const auto refused_client = refused->create_client<ArmPerceptionCommon>("absent");
+        const bool waited = !waiting_client->wait_for_service(1ms);
+        rclcpp::shutdown();
+        const bool refused_throws =
+            ErrorText<rclcpp::graph_listener::GraphListenerShutdownError>(
+                [&] { refused_client->wait_for_service(1s); }) == "GraphListener already shutdown";
+        const bool waiting_ends = !waiting_client->wait_for_service(1s);
+        std::_Exit(waited && refused_throws && waiting_ends ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 class NodeTest : public testing::Test {

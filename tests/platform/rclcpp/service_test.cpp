@@ -149,7 +149,8 @@ class ServiceTest : public testing::Test {
 
 TEST_F(ServiceTest, RoundTripCompletesThePromiseThenCallsBackOnTheExecutorThread) {
   const auto service = make_echo_service(server_node_);
-  ASSERT_TRUE(client_->wait_for_service(0s));
+  // DDS discovery may take a moment, even within one process.
+  ASSERT_TRUE(client_->wait_for_service(kDeadline));
   auto sent = send_recorded("aruco");
   ASSERT_EQ(sent.wait_for(kDeadline), std::future_status::ready);
   EXPECT_EQ(sent.get()->response_yaml, "echo: aruco");
