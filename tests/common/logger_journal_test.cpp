@@ -143,9 +143,10 @@ TEST_F(JournalTest, BothSinksWriteTheSameText) {
 }
 
 TEST_F(JournalTest, RecordsCarryTheTextWithoutTerminalEscapes) {
-  const kestrava::test::ChildOutput child =
-      kestrava::test::RunChild(KESTRAVA_LOG_DRIVER, {"script", "t"},
-                               {"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=true", "SPDLOG_LEVEL=info"});
+  const kestrava::test::ChildOutput child = kestrava::test::RunChild(
+      KESTRAVA_LOG_DRIVER, {"script", "t"},
+      kestrava::test::LoggingEnvironment(
+          {"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=true", "SPDLOG_LEVEL=info"}));
   ASSERT_TRUE(WIFEXITED(child.wait_status) && WEXITSTATUS(child.wait_status) == 0) << child.err;
   EXPECT_EQ(child.out,
             "  1 [INFO] \033[1;35mcost\033[0m \033]8;;http://host/a\033\\link\033]8;;\a "
