@@ -1,6 +1,7 @@
 // Any task settings on the blackboard: the request must be a YAML document that reads back as
 // exactly "aruco_config_path", "time_out" and "camera_frame_id", in this order, holding the
-// values the settings imply; the task description must split as name:value pairs do.
+// values the settings imply; the task description must split as name:value pairs do. A time
+// limit that is NaN must be refused before anything is sent.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -207,6 +208,22 @@ void CheckRequest(const std::string& request_yaml, const Settings& settings,
   }
 }
 
+// A NaN time limit would never expire: the run must fail its first tick instead of starting.
+void CheckRefused(BT::Tree& tree) {
+  try {
+    tree.tickOnce();
+  } catch (const BT::NodeExecutionError& error) {
+    const std::string& message = error.originalMessage();
+    // The value is "nan" or "-nan": NaNs carry a sign bit.
+    if (message.find("input port \"timeout_duration\" is ") == std::string::npos ||
+        message.find("nan; expected") == std::string::npos) {
+      Fail(fmt::format("a NaN time limit was refused with {:?}", message));
+    }
+    return;
+  }
+  Fail("a NaN time limit was not refused");
+}
+
 void PutOnBlackboard(BT::Blackboard& blackboard, const Settings& settings) {
   blackboard.set(kTimeLimitKey, settings.time_limit);
   for (const auto& setting : kSettingKeys) {
@@ -240,10 +257,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const ExpectedRun expected = ExpectedFrom(settings);
 
   fixture.harness.service().ForgetRequests();
-  fixture.tree.tickOnce();
+  if (std::isnan(settings.time_limit)) {
+    CheckRefused(fixture.tree);
+    return 0;
+  }
+  // The run may end within its first tickOnce: the answer wakes the tree at once.
+  const BT::NodeStatus status = RunToEnd(fixture.tree);
   CheckRequest(fixture.harness.service().WaitForRequest(0), settings, expected);
   // A time limit that expires at once ends the run before the answer; no path is published then.
-  if (RunToEnd(fixture.tree) == BT::NodeStatus::SUCCESS &&
+  if (status == BT::NodeStatus::SUCCESS &&
       blackboard.get<std::string>("fix_trajectory") != expected.fix_trajectory) {
     Fail(fmt::format("fix_trajectory {:?}, expected {:?}",
                      blackboard.get<std::string>("fix_trajectory"), expected.fix_trajectory));
