@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -83,6 +84,14 @@ std::string AnswerDocument(const RunPlan& plan) {
   return {};
 }
 
+std::optional<RunId> RunIdOf(const std::string& request_yaml) {
+  const auto frame = YAML::Load(request_yaml)["camera_frame_id"].as<std::string>();
+  RunId id = 0;
+  const auto [end, error] = std::from_chars(frame.data(), frame.data() + frame.size(), id);
+  return error == std::errc() && end == frame.data() + frame.size() ? std::optional(id)
+                                                                    : std::nullopt;
+}
+
 // What the service did with a run's request, on the test's clock.
 struct Delivery {
   std::optional<Clock::time_point> received;  // the request reached the service
@@ -116,6 +125,11 @@ class DelayedResponder {
 
   DelayedResponder(const DelayedResponder&) = delete;
   DelayedResponder& operator=(const DelayedResponder&) = delete;
+
+  int ForeignRequests() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return foreign_requests_;
+  }
 
   // Before the run's request is sent.
   void Expect(const RunPlan& plan) {
@@ -155,11 +169,17 @@ class DelayedResponder {
   };
   using Runs = std::unordered_map<RunId, Run>;
 
-  // On the executor thread: the request names its run in "camera_frame_id".
+  // On the executor thread: the request names its run in "camera_frame_id". A request that
+  // names none of the runs comes from a process outside the test, which shares its ROS domain.
   void OnRequest(std::size_t index, const std::string& request_yaml) {
-    const auto id = YAML::Load(request_yaml)["camera_frame_id"].as<RunId>();
+    const std::optional<RunId> id = RunIdOf(request_yaml);
     const std::lock_guard<std::mutex> lock(mutex_);
-    Run& run = runs_.at(id);
+    const auto found = id ? runs_.find(*id) : runs_.end();
+    if (found == runs_.end()) {
+      ++foreign_requests_;
+      return;
+    }
+    Run& run = found->second;
     run.delivery.received = Clock::now();
     run.index = index;
     if (run.plan.timing != Timing::kAfterTimeout || run.released) {
@@ -210,6 +230,7 @@ class DelayedResponder {
   std::condition_variable changed_;
   Runs runs_;
   std::vector<Due> queue_;  // a min-heap on `at`
+  int foreign_requests_ = 0;
   bool stopping_ = false;
   std::thread thread_{[this] { AnswerWhenDue(); }};
 };
@@ -478,6 +499,7 @@ TEST(DetectToiletInfoStressTest, EveryRunEndsAsItsOwnAnswerOrTimeLimitDictates) 
   ::testing::internal::CaptureStdout();
 
   Tally tally;
+  int foreign_requests = 0;
   {
     NodeHarness harness;
     DelayedResponder responder(harness.service());
@@ -503,6 +525,7 @@ TEST(DetectToiletInfoStressTest, EveryRunEndsAsItsOwnAnswerOrTimeLimitDictates) 
     for (auto& thread : tick_threads) {
       thread.join();
     }
+    foreign_requests = responder.ForeignRequests();
   }
   const std::string log = ::testing::internal::GetCapturedStdout();
 
@@ -524,6 +547,7 @@ TEST(DetectToiletInfoStressTest, EveryRunEndsAsItsOwnAnswerOrTimeLimitDictates) 
     EXPECT_GT(outcome->load(), 0) << "an outcome the runs should have taken did not occur";
   }
   EXPECT_LE(tally.LossCount(), TolerableLosses(run_count));
+  EXPECT_EQ(foreign_requests, 0) << "another process shares the test's ROS domain";
   EXPECT_EQ(Occurrences(log, kWaitingMessage), 1u);
 }
 
