@@ -54,6 +54,15 @@ void BM_WholeRun(benchmark::State& state) {
 }
 BENCHMARK(BM_WholeRun)->UseRealTime();
 
+// Starts a run and waits, outside the timing, until its request has reached the service.
+void StartRunUntimed(benchmark::State& state, BT::Tree& tree, NodeHarness& harness,
+                     std::size_t request) {
+  state.PauseTiming();
+  tree.tickOnce();
+  harness.service().WaitForRequest(request);
+  state.ResumeTiming();
+}
+
 // From the service's answer to the end of the run: delivery, ToiletInfoCallback on a typical
 // response document, and the finishing tick.
 void BM_ResponseHandling(benchmark::State& state) {
@@ -62,10 +71,7 @@ void BM_ResponseHandling(benchmark::State& state) {
   const std::string answer = SuccessAnswer();
   std::size_t requests = 0;
   for (auto _ : state) {
-    state.PauseTiming();
-    tree.tickOnce();
-    harness.service().WaitForRequest(requests);
-    state.ResumeTiming();
+    StartRunUntimed(state, tree, harness, requests);
     harness.service().Answer(requests++, answer);
     if (TickWithoutPause(tree) != BT::NodeStatus::SUCCESS) {
       state.SkipWithError("run failed");
@@ -85,10 +91,7 @@ void BM_AnswerToFinishingTickOfASleepingHost(benchmark::State& state) {
   const std::string answer = SuccessAnswer();
   std::size_t requests = 0;
   for (auto _ : state) {
-    state.PauseTiming();
-    tree.tickOnce();
-    harness.service().WaitForRequest(requests);
-    state.ResumeTiming();
+    StartRunUntimed(state, tree, harness, requests);
     harness.service().Answer(requests++, answer);
     BT::NodeStatus status = BT::NodeStatus::RUNNING;
     while (status == BT::NodeStatus::RUNNING) {
