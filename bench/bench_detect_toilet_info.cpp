@@ -32,7 +32,7 @@ BT::NodeStatus TickWithoutPause(BT::Tree& tree) {
 // One tick of a run whose answer is outstanding.
 void BM_WaitingTick(benchmark::State& state) {
   NodeHarness harness;
-  auto tree = harness.CreateTree("nan");  // never expires
+  auto tree = harness.CreateTree("inf");  // no time limit
   tree.tickOnce();
   for (auto _ : state) {
     benchmark::DoNotOptimize(tree.tickOnce());
