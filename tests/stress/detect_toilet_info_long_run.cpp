@@ -138,7 +138,9 @@ class LongRun {
     auto& service = harness_.service();
     harness_.blackboard()->set("time_limit", kind.ending == Ending::kTimeout ? 0.0 : 60000.0);
     service.ForgetRequests();
-    if (tree_.tickOnce() != BT::NodeStatus::RUNNING) {
+    // Exactly one tick: tickOnce would tick again at once for the wake-up that the previous run's
+    // answer may have left, and a limit of zero could expire in that second tick.
+    if (tree_.tickExactlyOnce() != BT::NodeStatus::RUNNING) {
       return false;
     }
     service.WaitForRequest(0);
