@@ -9,6 +9,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${BUILD_DIR:-$root/build-release}
 statements=${STATEMENTS:-10000}
 
+command -v valgrind >/dev/null || {
+  echo "count-log-instructions: needs valgrind (apt-get install valgrind)" >&2
+  exit 1
+}
 cmake --build "$build_dir" --target count_logging >/dev/null
 driver=$build_dir/bench/count_logging
 
@@ -18,9 +22,11 @@ per_statement() {
   local console=$1 kind=$2 message=$3 report collected
   report=$(SPDLOG_STDOUT=$console SPDLOG_SYSTEMD=false SPDLOG_LEVEL=info \
     valgrind --tool=callgrind --callgrind-out-file=/dev/null --toggle-collect='*RunStatements*' \
-    "$driver" "$kind" "$message" "$statements" 2>&1 >/dev/null)
+    "$driver" "$kind" "$message" "$statements" 2>&1 >/dev/null) || {
+    echo "count_logging $kind $message failed: $report" >&2
+    exit 1
+  }
   collected=$(sed -n 's/^==[0-9]*== Collected : //p' <<<"$report")
-  [[ -n $collected ]] || { echo "no callgrind count: $report" >&2; exit 1; }
   echo $((collected / statements))
 }
 
