@@ -9,8 +9,8 @@ namespace geometry_msgs::msg {
 template <class ContainerAllocator>
 struct Point_ : rosidl_standin::MessagePointers<Point_<ContainerAllocator>> {
   using Type = Point_<ContainerAllocator>;
-  explicit Point_(
-      rosidl_runtime_cpp::MessageInitialization /*init*/ = rosidl_runtime_cpp::MessageInitialization::ALL) {}
+  explicit Point_(rosidl_runtime_cpp::MessageInitialization /*init*/ =
+                      rosidl_runtime_cpp::MessageInitialization::ALL) {}
 
   double x = 0.0;
   double y = 0.0;

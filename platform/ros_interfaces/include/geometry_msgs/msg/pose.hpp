@@ -10,8 +10,8 @@ namespace geometry_msgs::msg {
 template <class ContainerAllocator>
 struct Pose_ : rosidl_standin::MessagePointers<Pose_<ContainerAllocator>> {
   using Type = Pose_<ContainerAllocator>;
-  explicit Pose_(
-      rosidl_runtime_cpp::MessageInitialization init = rosidl_runtime_cpp::MessageInitialization::ALL)
+  explicit Pose_(rosidl_runtime_cpp::MessageInitialization init =
+                     rosidl_runtime_cpp::MessageInitialization::ALL)
       : position(init), orientation(init) {}
 
   Point_<ContainerAllocator> position;

@@ -12,8 +12,8 @@ template <class ContainerAllocator>
 struct ArmPerceptionCommon_Request_
     : rosidl_standin::MessagePointers<ArmPerceptionCommon_Request_<ContainerAllocator>> {
   using Type = ArmPerceptionCommon_Request_<ContainerAllocator>;
-  explicit ArmPerceptionCommon_Request_(
-      rosidl_runtime_cpp::MessageInitialization /*init*/ = rosidl_runtime_cpp::MessageInitialization::ALL) {}
+  explicit ArmPerceptionCommon_Request_(rosidl_runtime_cpp::MessageInitialization /*init*/ =
+                                            rosidl_runtime_cpp::MessageInitialization::ALL) {}
 
   std::string request_yaml;
 };
@@ -22,8 +22,8 @@ template <class ContainerAllocator>
 struct ArmPerceptionCommon_Response_
     : rosidl_standin::MessagePointers<ArmPerceptionCommon_Response_<ContainerAllocator>> {
   using Type = ArmPerceptionCommon_Response_<ContainerAllocator>;
-  explicit ArmPerceptionCommon_Response_(
-      rosidl_runtime_cpp::MessageInitialization /*init*/ = rosidl_runtime_cpp::MessageInitialization::ALL) {}
+  explicit ArmPerceptionCommon_Response_(rosidl_runtime_cpp::MessageInitialization /*init*/ =
+                                             rosidl_runtime_cpp::MessageInitialization::ALL) {}
 
   std::string response_yaml;
 };

@@ -12,8 +12,8 @@ namespace kestrava_protocol::msg {
 template <class ContainerAllocator>
 struct TrashInfo_ : rosidl_standin::MessagePointers<TrashInfo_<ContainerAllocator>> {
   using Type = TrashInfo_<ContainerAllocator>;
-  explicit TrashInfo_(
-      rosidl_runtime_cpp::MessageInitialization init = rosidl_runtime_cpp::MessageInitialization::ALL)
+  explicit TrashInfo_(rosidl_runtime_cpp::MessageInitialization init =
+                          rosidl_runtime_cpp::MessageInitialization::ALL)
       : map_pose(init), grab_pose(init), obb_pose(init), obb_size(init) {}
 
   uint8_t class_id = 0;

@@ -8,10 +8,11 @@
 namespace std_msgs::msg {
 
 template <class ContainerAllocator>
-struct Float64MultiArray_ : rosidl_standin::MessagePointers<Float64MultiArray_<ContainerAllocator>> {
+struct Float64MultiArray_
+    : rosidl_standin::MessagePointers<Float64MultiArray_<ContainerAllocator>> {
   using Type = Float64MultiArray_<ContainerAllocator>;
-  explicit Float64MultiArray_(
-      rosidl_runtime_cpp::MessageInitialization /*init*/ = rosidl_runtime_cpp::MessageInitialization::ALL) {}
+  explicit Float64MultiArray_(rosidl_runtime_cpp::MessageInitialization /*init*/ =
+                                  rosidl_runtime_cpp::MessageInitialization::ALL) {}
 
   MultiArrayLayout_<ContainerAllocator> layout;
   std::vector<double> data;

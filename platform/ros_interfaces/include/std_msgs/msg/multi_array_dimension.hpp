@@ -9,10 +9,11 @@
 namespace std_msgs::msg {
 
 template <class ContainerAllocator>
-struct MultiArrayDimension_ : rosidl_standin::MessagePointers<MultiArrayDimension_<ContainerAllocator>> {
+struct MultiArrayDimension_
+    : rosidl_standin::MessagePointers<MultiArrayDimension_<ContainerAllocator>> {
   using Type = MultiArrayDimension_<ContainerAllocator>;
-  explicit MultiArrayDimension_(
-      rosidl_runtime_cpp::MessageInitialization /*init*/ = rosidl_runtime_cpp::MessageInitialization::ALL) {}
+  explicit MultiArrayDimension_(rosidl_runtime_cpp::MessageInitialization /*init*/ =
+                                    rosidl_runtime_cpp::MessageInitialization::ALL) {}
 
   std::string label;
   uint32_t size = 0;
