@@ -54,30 +54,32 @@ void BM_WholeRun(benchmark::State& state) {
 }
 BENCHMARK(BM_WholeRun)->UseRealTime();
 
-// Starts a run and waits, outside the timing, until its request has reached the service.
-void StartRunUntimed(benchmark::State& state, BT::Tree& tree, NodeHarness& harness,
-                     std::size_t request) {
-  state.PauseTiming();
-  tree.tickOnce();
-  harness.service().WaitForRequest(request);
-  state.ResumeTiming();
-}
-
-// From the service's answer to the end of the run: delivery, ToiletInfoCallback on a typical
-// response document, and the finishing tick.
-void BM_ResponseHandling(benchmark::State& state) {
+// Times, run after run, the way from the service's answer to the end of the run: each run is
+// started outside the timing and waits until its request has reached the service; the timing
+// covers the answer and `finish`, which ticks the tree until the run has ended.
+template <typename Finish>
+void TimeFromAnswerToEndOfRun(benchmark::State& state, Finish finish) {
   NodeHarness harness;
   auto tree = harness.CreateTree();
   const std::string answer = SuccessAnswer();
   std::size_t requests = 0;
   for (auto _ : state) {
-    StartRunUntimed(state, tree, harness, requests);
+    state.PauseTiming();
+    tree.tickOnce();
+    harness.service().WaitForRequest(requests);
+    state.ResumeTiming();
     harness.service().Answer(requests++, answer);
-    if (TickWithoutPause(tree) != BT::NodeStatus::SUCCESS) {
+    if (finish(tree) != BT::NodeStatus::SUCCESS) {
       state.SkipWithError("run failed");
       break;
     }
   }
+}
+
+// From the service's answer to the end of the run: delivery, ToiletInfoCallback on a typical
+// response document, and the finishing tick.
+void BM_ResponseHandling(benchmark::State& state) {
+  TimeFromAnswerToEndOfRun(state, TickWithoutPause);
 }
 BENCHMARK(BM_ResponseHandling)->UseRealTime();
 
@@ -85,24 +87,15 @@ BENCHMARK(BM_ResponseHandling)->UseRealTime();
 // Tree::sleep, as bt_host does: the tree learns of the answer when the node wakes it, or when the
 // sleep ends.
 void BM_AnswerToFinishingTickOfASleepingHost(benchmark::State& state) {
-  constexpr std::chrono::milliseconds kHostTickPeriod{200};
-  NodeHarness harness;
-  auto tree = harness.CreateTree();
-  const std::string answer = SuccessAnswer();
-  std::size_t requests = 0;
-  for (auto _ : state) {
-    StartRunUntimed(state, tree, harness, requests);
-    harness.service().Answer(requests++, answer);
+  TimeFromAnswerToEndOfRun(state, [](BT::Tree& tree) {
+    constexpr std::chrono::milliseconds kHostTickPeriod{200};
     BT::NodeStatus status = BT::NodeStatus::RUNNING;
     while (status == BT::NodeStatus::RUNNING) {
       tree.sleep(kHostTickPeriod);
       status = tree.tickOnce();
     }
-    if (status != BT::NodeStatus::SUCCESS) {
-      state.SkipWithError("run failed");
-      break;
-    }
-  }
+    return status;
+  });
 }
 BENCHMARK(BM_AnswerToFinishingTickOfASleepingHost)->UseRealTime()->Unit(benchmark::kMillisecond);
 
