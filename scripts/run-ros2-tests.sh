@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds the package with colcon on an installed ROS 2 (with BehaviorTree.CPP 4.x) in a fresh
+# workspace, then runs the whole suite once over each middleware, as a ROS 2 user would:
+#   colcon build --base-paths <repo> <repo>/interfaces
+#   colcon test  --base-paths <repo> <repo>/interfaces;  colcon test-result --verbose
+# Fails on any failed or skipped case (a skipped case is a journal test that found no journal).
+#   ROS_SETUP      script to source first (default: /opt/ros/humble/setup.bash)
+#   WORKSPACE      the workspace folder, emptied first (default: a new temporary folder)
+#   MIDDLEWARES    RMW implementations to test over (default: rmw_fastrtps_cpp rmw_cyclonedds_cpp)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+ros_setup=${ROS_SETUP:-/opt/ros/humble/setup.bash}
+workspace=${WORKSPACE:-$(mktemp -d /tmp/kestrava-ros2-ws.XXXXXX)}
+read -r -a middlewares <<<"${MIDDLEWARES:-rmw_fastrtps_cpp rmw_cyclonedds_cpp}"
+
+[[ -f $ros_setup ]] || { echo "run-ros2-tests: no ROS 2 at $ros_setup" >&2; exit 1; }
+"$root/scripts/start-journald.sh"
+
+# The tracked files and new ones not ignored: the checkout as it is, without its build folders.
+rm -rf "$workspace" && mkdir -p "$workspace/repo"
+git -C "$root" ls-files -z --cached --others --exclude-standard |
+  tar -C "$root" --null -T - -cf - | tar -C "$workspace/repo" -xf -
+cd "$workspace"
+paths=(--base-paths repo repo/interfaces)
+
+# ROS 2's setup scripts read unset variables.
+set +u
+# shellcheck source=/dev/null
+source "$ros_setup"
+set -u
+echo "--- colcon build in $workspace"
+colcon build "${paths[@]}" --event-handlers console_cohesion-
+set +u
+source install/setup.bash
+set -u
+
+status=0
+for rmw in "${middlewares[@]}"; do
+  echo "--- colcon test over $rmw"
+  started=$SECONDS
+  colcon test-result --delete-yes >/dev/null
+  RMW_IMPLEMENTATION=$rmw colcon test "${paths[@]}" --ctest-args -j2 --output-on-failure ||
+    status=1
+  ctest_log=build/kestrava_arm_behavior_tree/Testing/Temporary/LastTest.log
+  summary=$(colcon test-result --verbose | tee "test-result-$rmw.txt" | tail -n 1) || status=1
+  grep -v "^Summary:" "test-result-$rmw.txt" || true
+  echo "$rmw: $summary ($((SECONDS - started)) s)"
+  grep -h "100% tests passed\|tests failed out of" log/latest_test/*/stdout*.log || true
+  grep -h "timed out through the transport" "$ctest_log" | sed "s/^/$rmw: stress test: /" || true
+  if ! [[ $summary =~ ,\ 0\ errors,\ 0\ failures,\ 0\ skipped$ ]]; then
+    echo "$rmw: failed or skipped cases" >&2
+    status=1
+  fi
+done
+exit "$status"
