@@ -44,7 +44,9 @@ BT::Tree BuildTree(BT::BehaviorTreeFactory& factory, const std::string& tree_fil
     throw std::runtime_error("tree file " + tree_file + " not found");
   }
   try {
-    return factory.createTreeFromFile(tree_file, blackboard);
+    // BehaviorTree.CPP refuses a bare file name: it makes the file's folder absolute, and that
+    // folder is empty.
+    return factory.createTreeFromFile(std::filesystem::absolute(tree_file), blackboard);
   } catch (const std::exception& error) {
     throw std::runtime_error("cannot build the tree from " + tree_file + ": " + error.what());
   }

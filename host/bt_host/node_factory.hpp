@@ -15,7 +15,8 @@ void LoadPlugins(BT::BehaviorTreeFactory& factory, const std::vector<std::string
 // std::runtime_error naming the plugin that could not be loaded or registered no node.
 BT::BehaviorTreeFactory MakeFactory(const std::vector<std::string>& plugins);
 
-// Builds the main tree of the file on the blackboard; throws std::runtime_error naming the file.
+// Builds the main tree of the file (relative to the working directory) on the blackboard; throws
+// std::runtime_error naming the file.
 BT::Tree BuildTree(BT::BehaviorTreeFactory& factory, const std::string& tree_file,
                    const BT::Blackboard::Ptr& blackboard);
 

@@ -64,7 +64,8 @@ void ReadUntilClosed(int out_fd, int err_fd, ChildOutput& child) {
 }  // namespace
 
 ChildOutput RunChild(const std::string& program, const std::vector<std::string>& args,
-                     const std::vector<std::string>& environment) {
+                     const std::vector<std::string>& environment,
+                     const std::string& working_directory) {
   std::vector<std::string> argv_texts{program};
   argv_texts.insert(argv_texts.end(), args.begin(), args.end());
   std::vector<std::string> env_texts = environment;
@@ -77,6 +78,9 @@ ChildOutput RunChild(const std::string& program, const std::vector<std::string>&
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+  if (!working_directory.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, working_directory.c_str());
+  }
   ChildOutput child;
   const int spawn_error =
       posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());

@@ -12,10 +12,11 @@ struct ChildOutput {
   std::string err;
 };
 
-// Runs program with exactly the given environment ("NAME=value" entries) and collects its
-// standard output and error.
+// Runs program with exactly the given environment ("NAME=value" entries) in working_directory
+// (empty: this process's) and collects its standard output and error.
 ChildOutput RunChild(const std::string& program, const std::vector<std::string>& args,
-                     const std::vector<std::string>& environment);
+                     const std::vector<std::string>& environment,
+                     const std::string& working_directory = "");
 
 // This process's environment without the variables named in `owned`, plus `settings`
 // ("NAME=value"): a child sees the variables a test is about exactly as the test sets them, and

@@ -44,8 +44,10 @@ std::vector<std::string> ChildEnvironment() {
                                               {"SPDLOG_SYSTEMD=false", "SPDLOG_STDOUT=true"});
 }
 
-HostRun RunHost(const std::vector<std::string>& arguments) {
-  const auto child = kestrava::test::RunChild(KESTRAVA_BT_HOST, arguments, ChildEnvironment());
+HostRun RunHost(const std::vector<std::string>& arguments,
+                const std::string& working_directory = "") {
+  const auto child =
+      kestrava::test::RunChild(KESTRAVA_BT_HOST, arguments, ChildEnvironment(), working_directory);
   const int exit_code = WIFEXITED(child.wait_status) ? WEXITSTATUS(child.wait_status)
                                                      : 128 + WTERMSIG(child.wait_status);
   return {exit_code, child.out, child.err};
@@ -175,6 +177,16 @@ INSTANTIATE_TEST_SUITE_P(
                        "cannot read '" + kTestData + "/none.yaml'"},
         SetupErrorCase{"BadOption", {"--tree"}, 2, "option '--tree' needs a value"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// BehaviorTree.CPP refuses a tree file without a folder; the host resolves it against its working
+// directory first, as it does the answer file.
+TEST(TreeFileTest, ABareFileNameIsFoundInTheWorkingDirectory) {
+  const HostRun run = RunHost({"--plugin", kPlugin, "--tree", "detect_toilet.xml", "--simulate",
+                               "responses/success.yaml", "--tick-period-ms", "10"},
+                              kExamples);
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_THAT(run.out, HasSubstr("result: SUCCESS"));
+}
 
 // What a TreeNodesModel document says of each node: "<kind> <ID>" -> port name -> its element,
 // type and default. The order of elements carries no meaning (ports come from a hash map).

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <filesystem>
 #include <iostream>
 
 #include "xml_tree_builder.h"
@@ -107,6 +108,9 @@ Tree BehaviorTreeFactory::createTreeFromFile(const std::filesystem::path& file_p
                                              Blackboard::Ptr blackboard) {
   tinyxml2::XMLDocument document;
   document.LoadFile(file_path.c_str());
+  // The real parser keeps the file's folder, made absolute, to resolve <include> paths against.
+  // A bare file name has an empty folder, which std::filesystem::absolute rejects there as here.
+  (void)std::filesystem::absolute(file_path.parent_path());
   return xml::buildMainTree(*this, document, blackboard);
 }
 

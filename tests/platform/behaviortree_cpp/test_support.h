@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -21,6 +22,8 @@ inline std::string thrownText(const std::function<void()>& action) {
     return std::string("RuntimeError: ") + error.what();
   } catch (const BT::BehaviorTreeException& error) {
     return std::string("BehaviorTreeException: ") + error.what();
+  } catch (const std::filesystem::filesystem_error& error) {
+    return std::string("std::filesystem::filesystem_error: ") + error.what();
   } catch (const std::runtime_error& error) {
     return std::string("std::runtime_error: ") + error.what();
   } catch (const std::exception& error) {

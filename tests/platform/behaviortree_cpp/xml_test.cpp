@@ -68,6 +68,10 @@ TEST(BtXml, ReportsMalformedAndMissingDocuments) {
               testing::StartsWith("RuntimeError: Error parsing the XML: "));
   EXPECT_THAT(thrownText([&] { (void)factory.createTreeFromFile("/nonexistent/tree.xml"); }),
               testing::StartsWith("RuntimeError: Error parsing the XML: "));
+  // A file name without a folder is refused before the document is read, whether it exists or not.
+  EXPECT_EQ(thrownText([&] { (void)factory.createTreeFromFile("tree.xml"); }),
+            "std::filesystem::filesystem_error: filesystem error: cannot make absolute path: "
+            "Invalid argument []");
 }
 
 TEST(BtXml, NamesAndPathsOfNodes) {

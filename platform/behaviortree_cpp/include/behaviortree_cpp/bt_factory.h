@@ -156,6 +156,7 @@ class BehaviorTreeFactory {
   // Builds the main tree of the document on `blackboard` as its root blackboard.
   [[nodiscard]] Tree createTreeFromText(const std::string& text,
                                         Blackboard::Ptr blackboard = Blackboard::create());
+  // Throws std::filesystem::filesystem_error for a path without a folder (a bare file name).
   [[nodiscard]] Tree createTreeFromFile(const std::filesystem::path& file_path,
                                         Blackboard::Ptr blackboard = Blackboard::create());
 
