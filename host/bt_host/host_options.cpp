@@ -55,14 +55,21 @@ std::vector<OptionDefinition> HostOptionDefinitions(HostOptions& options) {
        "from another process)",
        flag(options.no_service)},
       {"--print-model", "",
-       "write the model of every node the plugins register (the palette Groot2 reads) and exit",
+       "write the model of every node the plugins register (the palette Groot2 reads) and exit; "
+       "needs --plugin",
        flag(options.print_model)},
       {"--help", "", "show this help and exit", flag(options.help)},
   };
 }
 
 void CheckCombination(const HostOptions& options) {
-  if (options.help || options.print_model) {
+  if (options.help) {
+    return;
+  }
+  if (options.print_model) {
+    if (options.plugins.empty()) {
+      throw UsageError("--print-model needs a plugin to describe (--plugin PATH)");
+    }
     return;
   }
   if (options.tree_file.empty()) {

@@ -64,6 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCommandLine{"UnknownOption", {"--tree", "t", "--fast"}, "unknown option '--fast'"},
         BadCommandLine{"StrayArgument", {"--tree", "t", "extra"}, "unexpected argument 'extra'"},
         BadCommandLine{"FlagWithValue", {"--print-model=yes"}, "'--print-model' takes no value"},
+        BadCommandLine{"ModelWithoutPlugin", {"--print-model"}, "--print-model needs a plugin"},
         BadCommandLine{"EntryWithoutKey", {"--tree", "t", "--set", "=v"}, "--set needs KEY=VALUE"},
         BadCommandLine{"EntryOfTheHost",
                        {"--tree", "t", "--set", "kestrava_arm_bt_shared_node=n"},
