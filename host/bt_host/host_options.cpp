@@ -6,6 +6,9 @@
 namespace kestrava_arm::host {
 namespace {
 
+// Over Fast DDS a process that has just started took up to 2.9 s to discover a running service.
+constexpr std::chrono::milliseconds kDiscoveryWait{5000};
+
 std::pair<std::string, std::string> ParseEntry(const std::string& text) {
   const std::size_t equals = text.find('=');
   if (equals == std::string::npos || equals == 0) {
@@ -50,6 +53,14 @@ std::vector<OptionDefinition> HostOptionDefinitions(HostOptions& options) {
        [&options](const std::string& value) { options.response_file = value; }},
       {"--reply-delay-ms", "N", "let the simulated service answer N milliseconds late (default: 0)",
        milliseconds(options.reply_delay, "--reply-delay-ms")},
+      {"--wait-for-service-ms", "N",
+       "before the first tick, wait up to N milliseconds for the perception service to be "
+       "discovered, then tick whether or not it was (default: " +
+           std::to_string(kDiscoveryWait.count()) +
+           " for a service of another process, 0 with --simulate or --no-service)",
+       [&options](const std::string& value) {
+         options.service_wait = ParseMilliseconds("--wait-for-service-ms", value);
+       }},
       {"--no-service", "",
        "offer no perception service at all (without --simulate the host otherwise expects one "
        "from another process)",
@@ -116,6 +127,12 @@ std::string HostUsage() {
          "  4  a node raised an exception while the tree was ticked\n"
          "  5  the tree still ran at the deadline and was halted\n"
          "  6  interrupted by SIGINT or SIGTERM; the tree was halted\n";
+}
+
+std::chrono::milliseconds ServiceWaitLimit(const HostOptions& options) {
+  const bool from_another_process = !options.response_file && !options.no_service;
+  return options.service_wait.value_or(from_another_process ? kDiscoveryWait
+                                                            : std::chrono::milliseconds(0));
 }
 
 }  // namespace kestrava_arm::host

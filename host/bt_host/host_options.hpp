@@ -17,6 +17,7 @@ struct HostOptions {
   std::chrono::milliseconds deadline{30000};  // zero: no deadline
   std::optional<std::string> response_file;   // --simulate
   std::chrono::milliseconds reply_delay{0};
+  std::optional<std::chrono::milliseconds> service_wait;  // --wait-for-service-ms
   bool no_service = false;
   bool print_model = false;
   bool help = false;
@@ -27,5 +28,9 @@ struct HostOptions {
 HostOptions ParseHostOptions(int argc, const char* const argv[]);
 
 std::string HostUsage();
+
+// How long to wait for the perception service to be discovered before the first tick: as given,
+// else 5000 ms for a service of another process and none for a simulated one or none at all.
+std::chrono::milliseconds ServiceWaitLimit(const HostOptions& options);
 
 }  // namespace kestrava_arm::host

@@ -14,6 +14,7 @@
 #include "kestrava_arm_host/simulated_perception_service.hpp"
 #include "node_factory.hpp"
 #include "ros_session.hpp"
+#include "service_discovery.hpp"
 #include "stop_signal.hpp"
 #include "tree_runner.hpp"
 
@@ -32,6 +33,21 @@ std::unique_ptr<SimulatedPerceptionService> OfferServiceIfAsked(const rclcpp::No
   return std::make_unique<SimulatedPerceptionService>(
       node, SimulatedServiceConfig{options.service_name, ReadTextFile(*options.response_file),
                                    options.reply_delay});
+}
+
+void AwaitPerceptionService(const rclcpp::Node::SharedPtr& node, const HostOptions& options) {
+  const std::chrono::milliseconds limit = ServiceWaitLimit(options);
+  if (limit.count() == 0) {
+    return;
+  }
+  const auto found_after =
+      WaitForPerceptionService(node, options.service_name, limit, StopSignalReceived);
+  if (found_after) {
+    HostLog().info("{} discovered after {} ms", options.service_name, found_after->count());
+  } else {
+    HostLog().warn("{} not discovered within {} ms; ticking anyway", options.service_name,
+                   limit.count());
+  }
 }
 
 BT::Blackboard::Ptr MakeBlackboard(const rclcpp::Node::SharedPtr& node,
@@ -95,6 +111,7 @@ int RunTree(const HostOptions& options) {
   std::unique_ptr<SimulatedPerceptionService> service = OfferServiceIfAsked(ros.node(), options);
   const BT::Blackboard::Ptr blackboard = MakeBlackboard(ros.node(), options);
   BT::Tree tree = BuildTree(factory, options.tree_file, blackboard);
+  AwaitPerceptionService(ros.node(), options);
 
   const TickSchedule schedule{options.tick_period, options.deadline};
   HostLog().info("ticking {} every {} ms", options.tree_file, schedule.period.count());

@@ -35,6 +35,16 @@ TEST(HostOptionsTest, CollectsRepeatedOptionsAndLeavesRosArgumentsToRclcpp) {
   EXPECT_THAT(options.ros_args, ElementsAre("--ros-args", "-r", "__node:=x"));
 }
 
+TEST(HostOptionsTest, WaitsForDiscoveryOnlyForAServiceOfAnotherProcess) {
+  EXPECT_EQ(ServiceWaitLimit(Parse({"--tree", "t"})).count(), 5000);
+  EXPECT_EQ(ServiceWaitLimit(Parse({"--tree", "t", "--simulate", "r.yaml"})).count(), 0);
+  EXPECT_EQ(ServiceWaitLimit(Parse({"--tree", "t", "--no-service"})).count(), 0);
+  EXPECT_EQ(ServiceWaitLimit(Parse({"--tree", "t", "--wait-for-service-ms", "0"})).count(), 0);
+  EXPECT_EQ(ServiceWaitLimit(Parse({"--tree", "t", "--no-service", "--wait-for-service-ms", "20"}))
+                .count(),
+            20);
+}
+
 struct BadCommandLine {
   const char* name;
   std::vector<const char*> arguments;
