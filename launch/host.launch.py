@@ -1,0 +1,56 @@
+"""Starts bt_host alone, against a perception service that runs elsewhere.
+
+    ros2 launch kestrava_arm_behavior_tree host.launch.py [service:=NAME] [tree:=FILE] ...
+
+The launch ends when the host ends; the host prints the tree's result and its blackboard.
+"""
+
+from launch import LaunchDescription
+from launch.actions import DeclareLaunchArgument, Shutdown
+from launch.substitutions import LaunchConfiguration, PathJoinSubstitution
+from launch_ros.actions import Node
+from launch_ros.substitutions import FindPackagePrefix, FindPackageShare
+
+PACKAGE = 'kestrava_arm_behavior_tree'
+
+
+def host_arguments():
+    examples = PathJoinSubstitution([FindPackageShare(PACKAGE), 'examples'])
+    return [
+        DeclareLaunchArgument(
+            'tree', default_value=PathJoinSubstitution([examples, 'detect_toilet.xml']),
+            description='the tree to run (BehaviorTree.CPP v4 XML)'),
+        DeclareLaunchArgument(
+            'task_info', default_value='task_uid:42;task_name:bowl',
+            description='the task, as task_uid:<id>;task_name:<name>'),
+        DeclareLaunchArgument(
+            'service', default_value='/arm_perception_common',
+            description='name of the perception service'),
+        DeclareLaunchArgument(
+            'tick_period_ms', default_value='50', description='tick period in milliseconds'),
+        DeclareLaunchArgument(
+            'deadline_ms', default_value='30000',
+            description='halt the tree if it still runs after this many milliseconds; 0: never'),
+    ]
+
+
+def host_node():
+    plugin = PathJoinSubstitution(
+        [FindPackagePrefix(PACKAGE), 'lib', 'libdetect_toilet_info_node.so'])
+    return Node(
+        package=PACKAGE,
+        executable='bt_host',
+        output='screen',
+        arguments=[
+            '--plugin', plugin,
+            '--tree', LaunchConfiguration('tree'),
+            '--set', ['task_info=', LaunchConfiguration('task_info')],
+            '--service', LaunchConfiguration('service'),
+            '--tick-period-ms', LaunchConfiguration('tick_period_ms'),
+            '--deadline-ms', LaunchConfiguration('deadline_ms'),
+        ],
+        on_exit=Shutdown(reason='bt_host ended'))
+
+
+def generate_launch_description():
+    return LaunchDescription(host_arguments() + [host_node()])
