@@ -1,0 +1,319 @@
+// Runs the command blocks of README.md that call bt_host, ros2 or the own-host example
+// (my_bt_host), each in a shell of its own, and fails when one fails or prints other results than
+// the README shows. What the README shows is, per block, one of:
+// - an output block (```text) after it, in the same section: each of its lines must appear in the
+//   output, in this order, within an output line; "..." stands for lines left out;
+// - on a command line, a comment ending in "-> SUCCESS" or "-> FAILURE", optionally followed by
+//   ", <entry> <number>" pairs in the order the host prints the blackboard: that command, run after
+//   the block's other lines, ends with that result, exit status 0 or 1 and those entries.
+// Blocks run in a folder where build/ is this build folder and examples/ the examples, as in the
+// repository; in this test's ROS domain; with my_bt_host on the PATH.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <ostream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "child_process.hpp"
+#include "ros_domain.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A block that still runs after this long is taken to hang.
+constexpr const char* kHangLimitSeconds = "120";
+
+struct Block {
+  std::string language;
+  std::string section;
+  int line = 0;  // of the opening fence
+  std::vector<std::string> lines;
+};
+
+struct Example {
+  std::string name;
+  int line = 0;
+  std::string script;
+  int exit_status = 0;
+  std::vector<std::string> shown;  // lines that must appear in the output, in this order
+  std::string problem;             // what the test cannot read in the README; empty if none
+};
+
+void PrintTo(const Example& example, std::ostream* out) {
+  *out << "README.md:" << example.line;
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::ifstream file(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(file, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::vector<Block> FencedBlocks(const std::vector<std::string>& lines) {
+  std::vector<Block> blocks;
+  std::string section;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].rfind("#", 0) == 0) {
+      section = lines[i].substr(lines[i].find(' ') + 1);
+    } else if (lines[i].rfind("```", 0) == 0) {
+      Block block{lines[i].substr(3), section, static_cast<int>(i) + 1, {}};
+      while (++i < lines.size() && lines[i].rfind("```", 0) != 0) {
+        block.lines.push_back(lines[i]);
+      }
+      blocks.push_back(std::move(block));
+    }
+  }
+  return blocks;
+}
+
+bool Calls(const std::string& text, const char* program) {
+  return std::regex_search(text, std::regex(std::string("(^|[^\\w])") + program + "\\b"));
+}
+
+bool IsRunnableHere(const Block& block) {
+  std::string text;
+  for (const std::string& line : block.lines) {
+    text += line + "\n";
+  }
+  const bool needs_ros2 = Calls(text, "ros2") || Calls(text, "my_bt_host");
+  return block.language == "sh" && (Calls(text, "bt_host") || needs_ros2) &&
+         (KESTRAVA_WITH_ROS2 || !needs_ros2);
+}
+
+// "The demo host" -> "TheDemoHost".
+std::string CamelCase(const std::string& words) {
+  std::string name;
+  bool word_start = true;
+  for (const char c : words) {
+    if (std::isalnum(static_cast<unsigned char>(c)) != 0) {
+      name += word_start ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+      word_start = false;
+    } else {
+      word_start = c == ' ';
+    }
+  }
+  return name;
+}
+
+// The annotation after "->" of a command line's comment, if it has one.
+std::optional<std::string> Annotation(const std::string& line) {
+  const std::size_t comment = line.find(" # ");
+  const std::size_t arrow = line.rfind("->");
+  if (comment == std::string::npos || arrow == std::string::npos || arrow < comment) {
+    return std::nullopt;
+  }
+  return line.substr(arrow + 2);
+}
+
+// "FAILURE, error_code 102300001" -> exit status 1, shown lines "result: FAILURE" and
+// "  error_code = 102300001".
+void ReadAnnotation(const std::string& annotation, Example& example) {
+  static const std::regex kOutcome(R"(\s*(SUCCESS|FAILURE)((, \w+ -?\d+)*)\s*)");
+  static const std::regex kEntry(R"(, (\w+) (-?\d+))");
+  std::smatch match;
+  if (!std::regex_match(annotation, match, kOutcome)) {
+    example.problem = "unreadable outcome '" + annotation +
+                      "': expected SUCCESS or FAILURE, then ', <entry> <number>' pairs";
+    return;
+  }
+  example.exit_status = match[1] == "SUCCESS" ? 0 : 1;
+  example.shown.push_back("result: " + match[1].str());
+  const std::string entries = match[2];
+  for (std::sregex_iterator entry(entries.begin(), entries.end(), kEntry), end; entry != end;
+       ++entry) {
+    example.shown.push_back("  " + (*entry)[1].str() + " = " + (*entry)[2].str());
+  }
+}
+
+std::vector<std::string> ShownLines(const Block& output) {
+  std::vector<std::string> shown;
+  for (const std::string& line : output.lines) {
+    if (!line.empty() && line != "...") {
+      shown.push_back(line);
+    }
+  }
+  return shown;
+}
+
+void AddExamplesOf(const Block& block, const Block* output, std::vector<Example>& examples) {
+  std::string setup;
+  std::vector<std::pair<int, std::string>> annotated;
+  for (std::size_t i = 0; i < block.lines.size(); ++i) {
+    if (Annotation(block.lines[i])) {
+      annotated.emplace_back(block.line + 1 + static_cast<int>(i), block.lines[i]);
+    } else {
+      setup += block.lines[i] + "\n";
+    }
+  }
+  if (annotated.empty()) {
+    Example example{"", block.line + 1, setup, 0, {}, ""};
+    if (output == nullptr) {
+      example.problem = "the README shows no outcome for this block";
+    } else {
+      example.shown = ShownLines(*output);
+    }
+    examples.push_back(std::move(example));
+  }
+  for (const auto& [line, command] : annotated) {
+    Example example{"", line, setup + command + "\n", 0, {}, ""};
+    ReadAnnotation(*Annotation(command), example);
+    examples.push_back(std::move(example));
+  }
+}
+
+std::vector<Example> ReadmeExamples() {
+  const std::vector<Block> blocks = FencedBlocks(ReadLines(KESTRAVA_README));
+  std::vector<Example> examples;
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    if (!IsRunnableHere(blocks[i])) {
+      continue;
+    }
+    const bool output_follows = i + 1 < blocks.size() && blocks[i + 1].language == "text" &&
+                                blocks[i + 1].section == blocks[i].section;
+    const std::size_t first_new = examples.size();
+    AddExamplesOf(blocks[i], output_follows ? &blocks[i + 1] : nullptr, examples);
+    for (std::size_t k = first_new; k < examples.size(); ++k) {
+      examples[k].name = CamelCase(blocks[i].section) + "_Line" + std::to_string(examples[k].line);
+    }
+  }
+  return examples;
+}
+
+// A folder laid out as the repository for the blocks' relative paths; removed with the object.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string pattern = (fs::temp_directory_path() / "kestrava-readme-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+      throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    }
+    path_ = pattern;
+    fs::create_directory_symlink(KESTRAVA_BUILD_DIR, path_ / "build");
+    fs::create_directory_symlink(KESTRAVA_EXAMPLES_DIR, path_ / "examples");
+  }
+  ~ScratchFolder() { fs::remove_all(path_); }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+struct ScriptRun {
+  int exit_status = 0;
+  std::string output;  // standard output and error, interleaved as written
+};
+
+int ExitStatusOf(int wait_status) {
+  return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+}
+
+// Runs the script with `bash -e` in a process group of its own, under `timeout` so that a hang
+// ends, with the output going to a file: a background program of the script may outlive it. What
+// is left of the group afterwards is killed.
+ScriptRun RunScript(const std::string& script, const std::vector<std::string>& environment) {
+  const ScratchFolder folder;
+  const fs::path script_file = folder.path() / "example.sh";
+  const fs::path output_file = folder.path() / "output.txt";
+  std::ofstream(script_file) << script;
+
+  std::vector<std::string> argv_texts{"timeout", "--kill-after=10",   kHangLimitSeconds, "bash",
+                                      "-e",      script_file.string()};
+  std::vector<std::string> env_texts = environment;
+  std::vector<char*> argv;
+  for (std::string& text : argv_texts) {
+    argv.push_back(text.data());
+  }
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (std::string& text : env_texts) {
+    envp.push_back(text.data());
+  }
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output_file.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  posix_spawn_file_actions_addchdir_np(&actions, folder.path().c_str());
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  pid_t pid = 0;
+  const int spawn_error =
+      posix_spawnp(&pid, "timeout", &actions, &attributes, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (spawn_error != 0) {
+    throw std::system_error(spawn_error, std::generic_category(), "posix_spawnp timeout");
+  }
+  int wait_status = 0;
+  waitpid(pid, &wait_status, 0);
+  kill(-pid, SIGKILL);
+  std::ifstream output(output_file);
+  return {ExitStatusOf(wait_status),
+          {std::istreambuf_iterator<char>(output), std::istreambuf_iterator<char>()}};
+}
+
+// The first shown line that does not appear, within an output line, after the lines shown
+// before it.
+std::optional<std::string> FirstMissingLine(const std::vector<std::string>& shown,
+                                            const std::string& output) {
+  std::istringstream lines(output);
+  std::string line;
+  for (const std::string& expected : shown) {
+    bool found = false;
+    while (!found && std::getline(lines, line)) {
+      found = line.find(expected) != std::string::npos;
+    }
+    if (!found) {
+      return expected;
+    }
+  }
+  return std::nullopt;
+}
+
+class ReadmeExampleTest : public ::testing::TestWithParam<Example> {};
+
+TEST_P(ReadmeExampleTest, PrintsWhatTheReadmeShows) {
+  const Example& example = GetParam();
+  ASSERT_EQ(example.problem, "") << "README.md:" << example.line;
+  kestrava_arm::bt::testing::IsolateRosDomain();
+  const std::string path = std::string(KESTRAVA_OWN_HOST_DIR) + ":" + std::getenv("PATH");
+  const ScriptRun run =
+      RunScript(example.script, kestrava::test::InheritedEnvironment({"PATH"}, {"PATH=" + path}));
+  const std::string context = "README.md:" + std::to_string(example.line) + "\n" + example.script +
+                              "--- printed:\n" + run.output;
+  EXPECT_EQ(run.exit_status, example.exit_status) << context;
+  EXPECT_EQ(FirstMissingLine(example.shown, run.output), std::nullopt) << context;
+}
+
+INSTANTIATE_TEST_SUITE_P(Blocks, ReadmeExampleTest, ::testing::ValuesIn(ReadmeExamples()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
