@@ -17,6 +17,9 @@ struct HostOptions {
   std::chrono::milliseconds deadline{30000};  // zero: no deadline
   std::optional<std::string> response_file;   // --simulate
   std::chrono::milliseconds reply_delay{0};
+  std::optional<int> repeat;                // --repeat: runs in this process, then a summary
+  std::chrono::milliseconds pause{0};       // --pause-ms between repeated runs
+  std::optional<std::string> summary_json;  // --summary-json FILE
   bool no_service = false;
   bool print_model = false;
   bool help = false;
