@@ -234,13 +234,29 @@ class Trials:
 
     # --- the trials ------------------------------------------------------------------------
 
+    def outcome_of(self, trial, host, service, timeout_s, interrupt=False):
+        """The host's summary once it ended; checks that neither program died unbidden."""
+        summary, problem = self.finish_host(host, timeout_s, interrupt)
+        self.check(trial, problem is None, problem)
+        self.check_alive(trial, service)
+        return summary
+
+    def recovery(self, trial, host, service, rules, fault_ended_ms):
+        """Lets the host run on past the recovery time, then stops it and checks its runs."""
+        time.sleep(RECOVERY_MS / 1000 + 1)
+        summary = self.outcome_of(trial, host, service, timeout_s=10, interrupt=True)
+        if summary:
+            self.report(trial, summary, rules)
+            runs = self.after_discovery(summary["run_log"])
+            self.check_runs(trial, runs, host.limit_ms)
+            self.check_recovery(trial, runs, fault_ended_ms)
+        return summary
+
     def loss(self, trial, rules):
         service = self.service("loss_service")
         rules.drop(30)
         host = self.host("loss_host", runs=self.options.soak_runs, limit_ms=300)
-        summary, problem = self.finish_host(host, timeout_s=self.options.soak_runs * 2)
-        self.check(trial, problem is None, problem)
-        self.check_alive(trial, service)
+        summary = self.outcome_of(trial, host, service, timeout_s=self.options.soak_runs * 2)
         if summary:
             self.report(trial, summary, rules)
             self.check_runs(trial, summary["run_log"], host.limit_ms)
@@ -253,15 +269,7 @@ class Trials:
         rules.drop(100)
         time.sleep(3)
         rules.heal()
-        healed = now_ms()
-        time.sleep(RECOVERY_MS / 1000 + 1)
-        summary, problem = self.finish_host(host, timeout_s=10, interrupt=True)
-        self.check(trial, problem is None, problem)
-        self.check_alive(trial, service)
-        if summary:
-            self.report(trial, summary, rules)
-            self.check_runs(trial, summary["run_log"], host.limit_ms)
-            self.check_recovery(trial, summary["run_log"], healed)
+        self.recovery(trial, host, service, rules, now_ms())
 
     def service_crash(self, trial, rules):
         # Every request waits 400 ms for its answer, so a kill finds one outstanding.
@@ -271,15 +279,7 @@ class Trials:
         crashing.kill()
         time.sleep(2)
         restarted = self.service("restarted_service", reply_delay_ms=400)
-        started = now_ms()
-        time.sleep(RECOVERY_MS / 1000 + 1)
-        summary, problem = self.finish_host(host, timeout_s=10, interrupt=True)
-        self.check(trial, problem is None, problem)
-        self.check_alive(trial, restarted)
-        if summary:
-            self.report(trial, summary, None)
-            self.check_runs(trial, summary["run_log"], host.limit_ms)
-            self.check_recovery(trial, summary["run_log"], started)
+        self.recovery(trial, host, restarted, None, now_ms())
 
     def slow_service(self, trial, rules):
         slow = self.service("slow_service", reply_delay_ms=1500)
@@ -288,20 +288,13 @@ class Trials:
         slow.terminate()
         slow.wait()
         switched = now_ms()
-        prompt = self.service("prompt_service")
-        time.sleep(RECOVERY_MS / 1000 + 1)
-        summary, problem = self.finish_host(host, timeout_s=10, interrupt=True)
-        self.check(trial, problem is None, problem)
-        self.check_alive(trial, prompt)
+        summary = self.recovery(trial, host, self.service("prompt_service"), None, switched)
         if summary:
-            self.report(trial, summary, None)
             runs = self.after_discovery(summary["run_log"])
             before = [run for run in runs if run["started_unix_ms"] + run["duration_ms"] < switched]
             self.check(trial, len(before) >= 3, f"only {len(before)} runs met the slow service")
             # A run that takes the late answer of the run before it ends SUCCESS here.
             self.check_runs(trial, before, host.limit_ms, allowed={102501008})
-            self.check_runs(trial, runs, host.limit_ms)
-            self.check_recovery(trial, runs, switched)
 
     def host_crash(self, trial, rules):
         service = self.service("surviving_service", reply_delay_ms=300)
@@ -311,9 +304,7 @@ class Trials:
         crashed.wait()
         started = now_ms()
         host = self.host("new_host", runs=10, limit_ms=1000)
-        summary, problem = self.finish_host(host, timeout_s=60)
-        self.check(trial, problem is None, problem)
-        self.check_alive(trial, service)
+        summary = self.outcome_of(trial, host, service, timeout_s=60)
         if summary:
             self.report(trial, summary, None)
             runs = self.after_discovery(summary["run_log"])
