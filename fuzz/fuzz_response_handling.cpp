@@ -1,5 +1,7 @@
 // Any bytes the perception service may answer with: the run must end with one of the three
-// outcomes of a handled response, and a successful one must publish the pose the answer carries.
+// outcomes of a handled response, and a successful one must publish the pose the answer carries,
+// which must be one the arm can act on.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -21,8 +23,8 @@ using namespace kestrava_arm::bt::fuzzing;
 using namespace kestrava_arm::bt::testing;
 
 constexpr int kNotWritten = 0;
-// Three translation and four rotation values at least.
-constexpr std::size_t kPoseValues = 7;
+constexpr std::size_t kTranslationValues = 3;
+constexpr std::size_t kQuaternionValues = 4;
 // Far beyond any handling time: a run that still ends by time-out lost its response.
 constexpr const char* kTimeLimitMs = "10000";
 
@@ -31,38 +33,54 @@ struct Fixture {
   BT::Tree tree = harness.CreateTree(kTimeLimitMs);
 };
 
-// The arm pose as any yaml-cpp reader of the answer sees it: translation, then rotation.
-std::optional<std::vector<double>> ArmPoseOf(const std::string& response_yaml) {
+struct ArmPose {
+  std::vector<double> translation;
+  std::vector<double> rotation;
+};
+
+// The arm pose as any yaml-cpp reader of the answer sees it.
+std::optional<ArmPose> ArmPoseOf(const std::string& response_yaml) {
   try {
     const YAML::Node arm = YAML::Load(response_yaml)["arm_base_end"];
-    auto pose = arm["translation"].as<std::vector<double>>();
-    const auto rotation = arm["rotation"].as<std::vector<double>>();
-    pose.insert(pose.end(), rotation.begin(), rotation.end());
-    return pose;
+    return ArmPose{arm["translation"].as<std::vector<double>>(),
+                   arm["rotation"].as<std::vector<double>>()};
   } catch (const YAML::Exception&) {
     return std::nullopt;
   }
 }
 
-bool SameValues(const std::vector<double>& a, const std::vector<double>& b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (!(a[i] == b[i] || (std::isnan(a[i]) && std::isnan(b[i])))) {
-      return false;
-    }
-  }
-  return true;
+// The port's layout: translation, then rotation.
+std::vector<double> Concatenated(const ArmPose& pose) {
+  std::vector<double> values = pose.translation;
+  values.insert(values.end(), pose.rotation.begin(), pose.rotation.end());
+  return values;
+}
+
+// Enough values, every one finite, and a quaternion (the first four rotation values) that is
+// not four zeros.
+bool ArmCanActOn(const ArmPose& pose) {
+  const auto all_finite = [](const std::vector<double>& values) {
+    return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
+  };
+  return pose.translation.size() >= kTranslationValues &&
+         pose.rotation.size() >= kQuaternionValues && all_finite(pose.translation) &&
+         all_finite(pose.rotation) &&
+         !std::all_of(pose.rotation.begin(), pose.rotation.begin() + kQuaternionValues,
+                      [](double v) { return v == 0.0; });
 }
 
 void CheckSuccess(const BT::Blackboard& blackboard, const std::string& response_yaml) {
   const auto published = blackboard.get<std::vector<double>>("transfor_matrix");
-  const auto expected = ArmPoseOf(response_yaml);
-  if (!expected || published.size() < kPoseValues || !SameValues(published, *expected)) {
-    Fail(fmt::format("success published transfor_matrix [{}], the answer carries [{}]",
-                     fmt::join(published, ", "),
-                     expected ? fmt::format("{}", fmt::join(*expected, ", ")) : "none"));
+  const auto answered = ArmPoseOf(response_yaml);
+  if (answered && !ArmCanActOn(*answered)) {
+    Fail(fmt::format("success published transfor_matrix [{}], a pose no arm can act on",
+                     fmt::join(published, ", ")));
+  }
+  if (!answered || published != Concatenated(*answered)) {
+    Fail(fmt::format(
+        "success published transfor_matrix [{}], the answer carries [{}]",
+        fmt::join(published, ", "),
+        answered ? fmt::format("{}", fmt::join(Concatenated(*answered), ", ")) : "none"));
   }
 }
 

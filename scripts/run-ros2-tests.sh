@@ -41,11 +41,13 @@ for rmw in "${middlewares[@]}"; do
   colcon test-result --delete-yes >/dev/null
   RMW_IMPLEMENTATION=$rmw colcon test "${paths[@]}" --ctest-args -j2 --output-on-failure ||
     status=1
-  ctest_log=build/kestrava_arm_behavior_tree/Testing/Temporary/LastTest.log
   summary=$(colcon test-result --verbose | tee "test-result-$rmw.txt" | tail -n 1) || status=1
   grep -v "^Summary:" "test-result-$rmw.txt" || true
-  echo "$rmw: $summary ($((SECONDS - started)) s)"
-  grep -h "100% tests passed\|tests failed out of" log/latest_test/*/stdout*.log || true
+  echo "$rmw: colcon test-result: $summary ($((SECONDS - started)) s)"
+  grep -h "tests failed out of" log/latest_test/kestrava_arm_behavior_tree/stdout.log |
+    sed "s/^/$rmw: ctest: /" || true
+  # colcon's CTest keeps one log per run, named after the run's time.
+  ctest_log=$(ls -t build/kestrava_arm_behavior_tree/Testing/Temporary/LastTest_*.log | head -n 1)
   grep -h "timed out through the transport" "$ctest_log" | sed "s/^/$rmw: stress test: /" || true
   if ! [[ $summary =~ ,\ 0\ errors,\ 0\ failures,\ 0\ skipped$ ]]; then
     echo "$rmw: failed or skipped cases" >&2

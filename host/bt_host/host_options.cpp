@@ -1,5 +1,7 @@
 #include "host_options.hpp"
 
+#include <charconv>
+
 #include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
 #include "kestrava_arm_host/command_line.hpp"
 
@@ -20,6 +22,17 @@ std::pair<std::string, std::string> ParseEntry(const std::string& text) {
                      bt::kServiceNameKey + ")");
   }
   return {std::move(key), text.substr(equals + 1)};
+}
+
+int ParseRunCount(const std::string& text) {
+  int count = 0;
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, count);
+  if (text.empty() || error != std::errc() || stop != end || count < 1) {
+    throw UsageError("option '--repeat' needs a whole number of runs, at least 1, not '" + text +
+                     "'");
+  }
+  return count;
 }
 
 std::vector<OptionDefinition> HostOptionDefinitions(HostOptions& options) {
@@ -65,6 +78,14 @@ std::vector<OptionDefinition> HostOptionDefinitions(HostOptions& options) {
        "offer no perception service at all (without --simulate the host otherwise expects one "
        "from another process)",
        flag(options.no_service)},
+      {"--repeat", "N",
+       "tick the tree to its end N times in this process, as a long-lived host does (same "
+       "tree, node and client), then print a summary: runs per outcome, run times, memory",
+       [&options](const std::string& value) { options.repeat = ParseRunCount(value); }},
+      {"--pause-ms", "M", "with --repeat: wait M milliseconds between runs (default: 0)",
+       milliseconds(options.pause, "--pause-ms")},
+      {"--summary-json", "FILE", "also write the summary, with every run, to FILE as JSON",
+       [&options](const std::string& value) { options.summary_json = value; }},
       {"--print-model", "",
        "write the model of every node the plugins register (the palette Groot2 reads) and exit; "
        "needs --plugin",
@@ -91,6 +112,9 @@ void CheckCombination(const HostOptions& options) {
   }
   if (options.reply_delay.count() > 0 && !options.response_file) {
     throw UsageError("--reply-delay-ms needs --simulate");
+  }
+  if (options.pause.count() > 0 && !options.repeat) {
+    throw UsageError("--pause-ms needs --repeat");
   }
   if (options.tick_period.count() == 0) {
     throw UsageError("--tick-period-ms must be at least 1");
@@ -120,12 +144,13 @@ std::string HostUsage() {
          "      everything from here on goes to rclcpp (remappings, parameters, log levels)\n"
          "\n"
          "Exit status:\n"
-         "  0  the tree ended with SUCCESS (also after --help and --print-model)\n"
-         "  1  the tree ended with FAILURE\n"
+         "  0  the tree ended with SUCCESS, with --repeat every run did (also after --help and\n"
+         "     --print-model)\n"
+         "  1  the tree ended with FAILURE, with --repeat at least one run did\n"
          "  2  the command line is wrong\n"
          "  3  setup failed: plugin, tree file, response file or ROS 2\n"
          "  4  a node raised an exception while the tree was ticked\n"
-         "  5  the tree still ran at the deadline and was halted\n"
+         "  5  the tree still ran at the deadline and was halted (with --repeat: in any run)\n"
          "  6  interrupted by SIGINT or SIGTERM; the tree was halted\n";
 }
 

@@ -18,6 +18,9 @@ struct HostOptions {
   std::optional<std::string> response_file;   // --simulate
   std::chrono::milliseconds reply_delay{0};
   std::optional<std::chrono::milliseconds> service_wait;  // --wait-for-service-ms
+  std::optional<int> repeat;                // --repeat: runs in this process, then a summary
+  std::chrono::milliseconds pause{0};       // --pause-ms between repeated runs
+  std::optional<std::string> summary_json;  // --summary-json FILE
   bool no_service = false;
   bool print_model = false;
   bool help = false;

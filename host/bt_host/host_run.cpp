@@ -1,7 +1,11 @@
 #include "host_run.hpp"
 
+#include <unistd.h>
+
+#include <fstream>
 #include <iostream>
 #include <memory>
+#include <thread>
 
 #include <fmt/ranges.h>
 
@@ -14,6 +18,7 @@
 #include "kestrava_arm_host/simulated_perception_service.hpp"
 #include "node_factory.hpp"
 #include "ros_session.hpp"
+#include "run_summary.hpp"
 #include "service_discovery.hpp"
 #include "stop_signal.hpp"
 #include "tree_runner.hpp"
@@ -91,14 +96,153 @@ int ExitCodeFor(const TickOutcome& outcome) {
   return kExitTickError;
 }
 
-void PrintReport(const TickOutcome& outcome, const TickSchedule& schedule,
-                 const BT::Blackboard& blackboard) {
+void PrintTickError(const TickOutcome& outcome, const TickSchedule& schedule) {
   if (outcome.end == TickOutcome::End::kError) {
     std::cerr << "bt_host: " << DescribeEnd(outcome, schedule) << std::endl;
   }
+}
+
+void PrintReport(const TickOutcome& outcome, const TickSchedule& schedule,
+                 const BT::Blackboard& blackboard) {
+  PrintTickError(outcome, schedule);
   std::cout << "result: " << DescribeEnd(outcome, schedule) << "\n"
             << "blackboard:\n"
             << DescribeBlackboard(blackboard) << std::flush;
+}
+
+int SingleRun(BT::Tree& tree, const TickSchedule& schedule, const BT::Blackboard& blackboard,
+              RosSession& ros) {
+  const TickOutcome outcome = TickUntilDone(tree, schedule, StopSignalReceived);
+  // No response callback may run into the nodes once they start going away.
+  ros.Stop();
+  PrintReport(outcome, schedule, blackboard);
+  return ExitCodeFor(outcome);
+}
+
+// Where the example tree puts the node's codes; a repeated run reads them from there.
+constexpr const char* kErrorCodeEntry = "error_code";
+constexpr const char* kStatusCodeEntry = "status_code";
+
+std::optional<int> IntEntry(const BT::Blackboard& blackboard, const char* key) {
+  const auto entry = blackboard.getEntry(key);
+  if (!entry) {
+    return std::nullopt;
+  }
+  const std::lock_guard<std::mutex> lock(entry->entry_mutex);
+  if (entry->value.empty() || !entry->value.isIntegral()) {
+    return std::nullopt;
+  }
+  return entry->value.cast<int>();
+}
+
+std::string EndName(const TickOutcome& outcome) {
+  switch (outcome.end) {
+    case TickOutcome::End::kCompleted:
+      return BT::toStr(outcome.status, false);
+    case TickOutcome::End::kDeadlinePassed:
+      return "DEADLINE";
+    case TickOutcome::End::kInterrupted:
+      return "INTERRUPTED";
+    case TickOutcome::End::kError:
+      return "ERROR";
+  }
+  return {};
+}
+
+// Run k of N on one line that each run rewrites; only on a terminal, so pipes and logs get none.
+class ProgressLine {
+ public:
+  explicit ProgressLine(int planned) : planned_(planned), shown_(isatty(STDERR_FILENO) == 1) {}
+
+  void Show(const std::vector<RunRecord>& runs) const {
+    if (shown_) {
+      const int succeeded = SucceededRuns(runs);
+      std::cerr << fmt::format("\rrun {} of {}: {} succeeded, {} failed", runs.size(), planned_,
+                               succeeded, static_cast<int>(runs.size()) - succeeded)
+                << std::flush;
+    }
+  }
+
+  void Finish() const {
+    if (shown_) {
+      std::cerr << std::endl;
+    }
+  }
+
+ private:
+  int planned_;
+  bool shown_;
+};
+
+void PauseUnlessStopped(std::chrono::milliseconds pause) {
+  constexpr std::chrono::milliseconds kSlice{20};
+  const auto until = std::chrono::steady_clock::now() + pause;
+  while (!StopSignalReceived() && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+        kSlice, until - std::chrono::steady_clock::now()));
+  }
+}
+
+RunRecord RunOnceRecorded(BT::Tree& tree, const TickSchedule& schedule, BT::Blackboard& blackboard,
+                          TickOutcome& outcome) {
+  // A run that ends without writing a code must not report the code of the run before it.
+  blackboard.unset(kErrorCodeEntry);
+  blackboard.unset(kStatusCodeEntry);
+  const auto started_wall = std::chrono::system_clock::now();
+  const auto started = std::chrono::steady_clock::now();
+  outcome = TickUntilDone(tree, schedule, StopSignalReceived);
+  const std::chrono::duration<double, std::milli> duration =
+      std::chrono::steady_clock::now() - started;
+  return {EndName(outcome),
+          IntEntry(blackboard, kErrorCodeEntry),
+          IntEntry(blackboard, kStatusCodeEntry),
+          std::chrono::duration_cast<std::chrono::milliseconds>(started_wall.time_since_epoch())
+              .count(),
+          duration.count(),
+          ResidentMemoryKib()};
+}
+
+void WriteSummaryJson(const std::string& path, const std::vector<RunRecord>& runs, int planned) {
+  std::ofstream file(path);
+  file << SummaryJson(runs, planned);
+  if (!file.flush()) {
+    throw std::runtime_error("cannot write the summary to '" + path + "'");
+  }
+}
+
+// Ticks the same tree to its end run after run, as a long-lived host does. The exit status is
+// that of an interruption or a node's exception, which end the runs, else that of a deadline
+// passed in any run, else that of a failed run.
+int RepeatedRuns(BT::Tree& tree, const TickSchedule& schedule, BT::Blackboard& blackboard,
+                 RosSession& ros, const HostOptions& options) {
+  const int planned = options.repeat.value_or(1);
+  const ProgressLine progress(planned);
+  std::vector<RunRecord> runs;
+  int exit_code = kExitSuccess;
+  TickOutcome outcome;
+  while (static_cast<int>(runs.size()) < planned && !StopSignalReceived()) {
+    if (!runs.empty()) {
+      PauseUnlessStopped(options.pause);
+    }
+    runs.push_back(RunOnceRecorded(tree, schedule, blackboard, outcome));
+    progress.Show(runs);
+    const int run_exit_code = ExitCodeFor(outcome);
+    if (run_exit_code == kExitInterrupted || run_exit_code == kExitTickError) {
+      exit_code = run_exit_code;
+      break;
+    }
+    if (exit_code != kExitDeadline && run_exit_code != kExitSuccess) {
+      exit_code = run_exit_code;
+    }
+  }
+  progress.Finish();
+  ros.Stop();
+  PrintTickError(outcome, schedule);
+  std::cout << SummaryText(runs, planned) << std::flush;
+  if (options.summary_json) {
+    WriteSummaryJson(*options.summary_json, runs, planned);
+  }
+  return StopSignalReceived() ? kExitInterrupted : exit_code;
 }
 
 }  // namespace
@@ -115,12 +259,9 @@ int RunTree(const HostOptions& options) {
 
   const TickSchedule schedule{options.tick_period, options.deadline};
   HostLog().info("ticking {} every {} ms", options.tree_file, schedule.period.count());
-  const TickOutcome outcome = TickUntilDone(tree, schedule, StopSignalReceived);
-  // No response callback may run into the nodes once they start going away.
-  ros.Stop();
-  service.reset();
-  PrintReport(outcome, schedule, *blackboard);
-  return ExitCodeFor(outcome);
+  const bool summarise = options.repeat || options.summary_json;
+  return summarise ? RepeatedRuns(tree, schedule, *blackboard, ros, options)
+                   : SingleRun(tree, schedule, *blackboard, ros);
 }
 
 int PrintModel(const HostOptions& options) {

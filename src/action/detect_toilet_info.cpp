@@ -1,5 +1,6 @@
 #include "kestrava_arm_behavior_tree/action/detect_toilet_info.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <stdexcept>
@@ -85,12 +86,41 @@ struct PoseMembers {
   std::string& description;
 };
 
+void RequireFiniteValues(const std::vector<double>& values, const char* block_name,
+                         const char* key) {
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (!std::isfinite(values[i])) {
+      throw std::runtime_error(fmt::format("{}: \"{}\" value {} is {}, a finite number expected",
+                                           block_name, key, i, values[i]));
+    }
+  }
+}
+
+// The arm is sent every value of the pose: one that is not finite, or a quaternion of four
+// zeros, which cannot be normalised to a rotation, makes the answer malformed.
+void RequireArmCanActOn(const PoseMembers& pose, const char* block_name) {
+  RequireFiniteValues(pose.translation, block_name, "translation");
+  RequireFiniteValues(pose.rotation, block_name, "rotation");
+  const auto quaternion_end = pose.rotation.begin() + kRotationValues;
+  if (std::all_of(pose.rotation.begin(), quaternion_end, [](double v) { return v == 0.0; })) {
+    throw std::runtime_error(fmt::format(
+        "{}: \"rotation\" values 0 to {} are all zero, a quaternion of non-zero length expected",
+        block_name, kRotationValues - 1));
+  }
+}
+
+// What a pose block is read for: only a published pose must be one the arm can act on.
+enum class PoseUse { kLogged, kPublished };
+
 // Replaces each member as soon as its value is converted, then logs the pose.
-void ReadPoseBlock(const YAML::Node& block, const char* block_name, const char* side,
+void ReadPoseBlock(const YAML::Node& block, const char* block_name, const char* side, PoseUse use,
                    PoseMembers pose) {
   pose.rotation = ReadPoseValues(block, block_name, "rotation", kRotationValues);
   pose.translation = ReadPoseValues(block, block_name, "translation", kTranslationValues);
   pose.description = block["description"].as<std::string>();
+  if (use == PoseUse::kPublished) {
+    RequireArmCanActOn(pose, block_name);
+  }
   LOG_INFO("DetectToiletInfo {} translation: {}, {}, {}; rotation: {}, {}, {}, {}", side,
            pose.translation[0], pose.translation[1], pose.translation[2], pose.rotation[0],
            pose.rotation[1], pose.rotation[2], pose.rotation[3]);
@@ -264,12 +294,14 @@ void DetectToiletInfo::HandleResponse(const ResponseFuture& future) {
   }
   error_code_ = kErrorNone;
   if (const YAML::Node arm = document["arm_base_end"]; arm.IsDefined()) {
-    ReadPoseBlock(arm, "arm_base_end", "arm", {arm_rotation_, arm_translation_, arm_description_});
+    ReadPoseBlock(arm, "arm_base_end", "arm", PoseUse::kPublished,
+                  {arm_rotation_, arm_translation_, arm_description_});
   } else {
     error_code_ = kErrorNoDetection;
   }
   if (const YAML::Node cam = document["camera_end"]; cam.IsDefined()) {
-    ReadPoseBlock(cam, "camera_end", "cam", {cam_rotation_, cam_translation_, cam_description_});
+    ReadPoseBlock(cam, "camera_end", "cam", PoseUse::kLogged,
+                  {cam_rotation_, cam_translation_, cam_description_});
   }
 }
 

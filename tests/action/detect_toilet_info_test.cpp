@@ -119,7 +119,8 @@ struct FailedAnswer {
   const char* name;
   std::string response_yaml;
   int error_code;
-  const char* logged;  // a fragment of a line the run must log
+  std::string logged;          // a fragment of a line the run must log
+  bool logs_arm_pose = false;  // whether the arm block was read before the answer failed
 };
 
 void PrintTo(const FailedAnswer& answer, std::ostream* os) {
@@ -140,6 +141,8 @@ TEST_P(FailedAnswerTest, EndsInFailureWithTheCodesAndWithoutPose) {
   EXPECT_FALSE(HasEntry<std::vector<double>>(*harness_.blackboard(), "transfor_matrix"));
   EXPECT_FALSE(HasEntry<std::string>(*harness_.blackboard(), "fix_trajectory"));
   EXPECT_EQ(CountContaining(lines, answer.logged), 1U) << ::testing::PrintToString(lines);
+  EXPECT_EQ(CountContaining(lines, "DetectToiletInfo arm translation"),
+            answer.logs_arm_pose ? 1U : 0U);
 }
 
 const std::string kArm =
@@ -182,21 +185,55 @@ INSTANTIATE_TEST_SUITE_P(
                          "camera_end: {translation: [4, 5, 6], rotation: [0], description: c}\n",
                      kErrorBadResponse,
                      "Exception in ToiletInfoCallback: camera_end: \"rotation\" has 1 values, at "
-                     "least 4 expected"}),
+                     "least 4 expected",
+                     true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+FailedAnswer RefusedArmPose(const char* name, const std::string& translation,
+                            const std::string& rotation, const std::string& refusal) {
+  return {name,
+          "success: true\narm_base_end: {translation: [" + translation + "], rotation: [" +
+              rotation + "], description: a}\n" + kCamera,
+          kErrorBadResponse, "[ERROR] Exception in ToiletInfoCallback: arm_base_end: " + refusal};
+}
+
+// Every value of the arm lists reaches the arm, so each must be finite; the quaternion is the
+// first four rotation values.
+INSTANTIATE_TEST_SUITE_P(
+    UnusableArmPoses, FailedAnswerTest,
+    ::testing::Values(
+        RefusedArmPose("NanTranslation", ".nan, 2, 3", "0, 0, 0, 1",
+                       "\"translation\" value 0 is nan, a finite number expected"),
+        RefusedArmPose("InfTranslation", "1, .inf, 3", "0, 0, 0, 1",
+                       "\"translation\" value 1 is inf, a finite number expected"),
+        RefusedArmPose("NegativeInfFourthTranslation", "1, 2, 3, -.inf", "0, 0, 0, 1",
+                       "\"translation\" value 3 is -inf, a finite number expected"),
+        RefusedArmPose("NanRotation", "1, 2, 3", "0, 0, .nan, 1",
+                       "\"rotation\" value 2 is nan, a finite number expected"),
+        RefusedArmPose("InfFifthRotation", "1, 2, 3", "0, 0, 0, 1, .inf",
+                       "\"rotation\" value 4 is inf, a finite number expected"),
+        RefusedArmPose("ZeroQuaternion", "1, 2, 3", "0.0, -0.0, 0, 0, 1",
+                       "\"rotation\" values 0 to 3 are all zero, a quaternion of non-zero "
+                       "length expected")),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DetectToiletInfoTest, AnswerVariantsThatStillSucceed) {
   // "yes" is a boolean word, keys may come in any order, extra keys and long lists are kept.
+  // Any finite arm value goes on as it came, and a quaternion of any non-zero length; the camera
+  // pose, which no port carries, is only logged, whatever its values.
   const std::string answer =
-      "extra: 1\ncamera_end: {description: ~, rotation: [0, 0, 0, 1], translation: [4, 5, 6]}\n"
-      "arm_base_end: {rotation: [0, 0, 0, 1, 9], translation: [1, 2, 3, 8], description: ~}\n"
+      "extra: 1\n"
+      "camera_end: {description: ~, rotation: [0, 0, 0, 0], translation: [.nan, .inf, -.inf]}\n"
+      "arm_base_end: {rotation: [0, 0, 1e-300, 0, 9], translation: [1e308, 2, 3, -1e308], "
+      "description: ~}\n"
       "success: yes\n";
   LogCapture log;
   ASSERT_EQ(RunAnsweredWith(answer), BT::NodeStatus::SUCCESS);
   const auto lines = log.Lines();
   EXPECT_THAT(harness_.blackboard()->get<std::vector<double>>("transfor_matrix"),
-              ElementsAre(1, 2, 3, 8, 0, 0, 0, 1, 9));
-  EXPECT_EQ(CountContaining(lines, "arm translation: 1, 2, 3; rotation: 0, 0, 0, 1"), 1U);
+              ElementsAre(1e308, 2, 3, -1e308, 0, 0, 1e-300, 0, 9));
+  EXPECT_EQ(CountContaining(lines, "arm translation: 1e+308, 2, 3; rotation: 0, 0, 1e-300, 0"), 1U);
+  EXPECT_EQ(CountContaining(lines, "cam translation: nan, inf, -inf; rotation: 0, 0, 0, 0"), 1U);
 }
 
 TEST_F(DetectToiletInfoTest, RequestDocumentWithDefaults) {

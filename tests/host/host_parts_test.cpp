@@ -11,6 +11,7 @@
 #include "blackboard_report.hpp"
 #include "host_options.hpp"
 #include "kestrava_arm_host/command_line.hpp"
+#include "run_summary.hpp"
 #include "tree_runner.hpp"
 
 namespace kestrava_arm::host {
@@ -88,7 +89,12 @@ INSTANTIATE_TEST_SUITE_P(
                        "exclude each other"},
         BadCommandLine{"DelayWithoutService",
                        {"--tree", "t", "--reply-delay-ms", "10"},
-                       "--reply-delay-ms needs --simulate"}),
+                       "--reply-delay-ms needs --simulate"},
+        BadCommandLine{"NoRuns", {"--tree", "t", "--repeat", "0"}, "at least 1, not '0'"},
+        BadCommandLine{"RunsNotANumber", {"--tree", "t", "--repeat", "5x"}, "not '5x'"},
+        BadCommandLine{"PauseWithoutRepeat",
+                       {"--tree", "t", "--pause-ms", "10"},
+                       "--pause-ms needs --repeat"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DescribeValueTest, ShowsEachKindOfEntryReadably) {
@@ -175,6 +181,43 @@ TEST(TickUntilDoneTest, ReportsAnExceptionFromANode) {
   const TickOutcome outcome = TickUntilDone(tree, {}, [] { return false; });
   EXPECT_EQ(outcome.end, TickOutcome::End::kError);
   EXPECT_THAT(outcome.error, HasSubstr("sensor unplugged"));
+}
+
+RunRecord Ended(const char* end, std::optional<int> status_code, double duration_ms) {
+  return {end, std::nullopt, status_code, 0, duration_ms, 0};
+}
+
+TEST(RunSummaryTest, TakesNearestRankPercentilesOfTheRunTimes) {
+  std::vector<RunRecord> runs;
+  for (int ms = 100; ms >= 1; --ms) {  // in no order of duration
+    runs.push_back(Ended("SUCCESS", 102501006, ms));
+  }
+  const DurationFigures figures = FiguresOf(runs);
+  EXPECT_EQ(figures.min, 1);
+  EXPECT_EQ(figures.median, 50);
+  EXPECT_EQ(figures.p90, 90);
+  EXPECT_EQ(figures.p99, 99);
+  EXPECT_EQ(figures.max, 100);
+  const DurationFigures one = FiguresOf({Ended("SUCCESS", 102501006, 7)});
+  EXPECT_EQ(one.min, 7);
+  EXPECT_EQ(one.p99, 7);
+}
+
+TEST(RunSummaryTest, CountsRunsPerEndAndCodesMostFrequentFirst) {
+  const std::vector<RunRecord> runs{Ended("FAILURE", 102501008, 1), Ended("SUCCESS", 102501006, 1),
+                                    Ended("FAILURE", 102501005, 1), Ended("FAILURE", 102501008, 1),
+                                    Ended("INTERRUPTED", std::nullopt, 1)};
+  const std::vector<OutcomeCount> outcomes = CountOutcomes(runs);
+  ASSERT_EQ(outcomes.size(), 4U);
+  EXPECT_EQ(outcomes[0].end, "FAILURE");
+  EXPECT_EQ(outcomes[0].status_code, 102501008);
+  EXPECT_EQ(outcomes[0].runs, 2);
+  EXPECT_EQ(SucceededRuns(runs), 1);
+  const std::string text = SummaryText(runs, 10);
+  EXPECT_THAT(text, HasSubstr("summary of 5 of 10 run(s): 1 succeeded, 4 failed\n"));
+  EXPECT_THAT(text, HasSubstr("       1  INTERRUPTED  -           -\n"));
+  EXPECT_THAT(SummaryJson(runs, 10),
+              HasSubstr(R"({"end": "INTERRUPTED", "error_code": null, "status_code": null, )"));
 }
 
 }  // namespace
