@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -22,7 +23,6 @@
 #include <iterator>
 #include <optional>
 #include <ostream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -86,8 +86,21 @@ std::vector<Block> FencedBlocks(const std::vector<std::string>& lines) {
   return blocks;
 }
 
-bool Calls(const std::string& text, const char* program) {
-  return std::regex_search(text, std::regex(std::string("(^|[^\\w])") + program + "\\b"));
+bool IsWordCharacter(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+}
+
+// Whether `program` occurs in the text as a word of its own.
+bool Calls(const std::string& text, const std::string& program) {
+  for (std::size_t at = text.find(program); at != std::string::npos;
+       at = text.find(program, at + 1)) {
+    const std::size_t end = at + program.size();
+    if ((at == 0 || !IsWordCharacter(text[at - 1])) &&
+        (end == text.size() || !IsWordCharacter(text[end]))) {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool IsRunnableHere(const Block& block) {
@@ -125,23 +138,39 @@ std::optional<std::string> Annotation(const std::string& line) {
   return line.substr(arrow + 2);
 }
 
+bool IsEntry(const std::string& name, const std::string& number) {
+  const auto is_digit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
+  return !name.empty() && std::all_of(name.begin(), name.end(), IsWordCharacter) &&
+         !number.empty() && std::all_of(number.begin(), number.end(), is_digit);
+}
+
 // "FAILURE, error_code 102300001" -> exit status 1, shown lines "result: FAILURE" and
 // "  error_code = 102300001".
 void ReadAnnotation(const std::string& annotation, Example& example) {
-  static const std::regex kOutcome(R"(\s*(SUCCESS|FAILURE)((, \w+ -?\d+)*)\s*)");
-  static const std::regex kEntry(R"(, (\w+) (-?\d+))");
-  std::smatch match;
-  if (!std::regex_match(annotation, match, kOutcome)) {
+  std::istringstream parts(annotation);
+  std::string result;
+  parts >> result;
+  const bool ends_with_comma = !result.empty() && result.back() == ',';
+  if (ends_with_comma) {
+    result.pop_back();
+  }
+  bool readable = result == "SUCCESS" || result == "FAILURE";
+  example.exit_status = result == "SUCCESS" ? 0 : 1;
+  example.shown.push_back("result: " + result);
+  bool more = ends_with_comma;
+  std::string name;
+  std::string number;
+  while (readable && more && parts >> name >> number) {
+    more = number.back() == ',';
+    if (more) {
+      number.pop_back();
+    }
+    readable = IsEntry(name, number);
+    example.shown.push_back("  " + name + " = " + number);
+  }
+  if (!readable || more || parts >> name) {
     example.problem = "unreadable outcome '" + annotation +
                       "': expected SUCCESS or FAILURE, then ', <entry> <number>' pairs";
-    return;
-  }
-  example.exit_status = match[1] == "SUCCESS" ? 0 : 1;
-  example.shown.push_back("result: " + match[1].str());
-  const std::string entries = match[2];
-  for (std::sregex_iterator entry(entries.begin(), entries.end(), kEntry), end; entry != end;
-       ++entry) {
-    example.shown.push_back("  " + (*entry)[1].str() + " = " + (*entry)[2].str());
   }
 }
 
