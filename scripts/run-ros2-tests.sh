@@ -14,6 +14,8 @@ workspace=${WORKSPACE:-$(mktemp -d /tmp/kestrava-ros2-ws.XXXXXX)}
 read -r -a middlewares <<<"${MIDDLEWARES:-rmw_fastrtps_cpp rmw_cyclonedds_cpp}"
 
 [[ -f $ros_setup ]] || { echo "run-ros2-tests: no ROS 2 at $ros_setup" >&2; exit 1; }
+# Sourced from inside the workspace, so a relative path must be made absolute first.
+ros_setup=$(cd "$(dirname "$ros_setup")" && pwd)/$(basename "$ros_setup")
 "$root/scripts/start-journald.sh"
 
 # The tracked files and new ones not ignored: the checkout as it is, without its build folders.
