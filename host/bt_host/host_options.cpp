@@ -1,7 +1,5 @@
 #include "host_options.hpp"
 
-#include <charconv>
-
 #include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
 #include "kestrava_arm_host/command_line.hpp"
 
@@ -22,17 +20,6 @@ std::pair<std::string, std::string> ParseEntry(const std::string& text) {
                      bt::kServiceNameKey + ")");
   }
   return {std::move(key), text.substr(equals + 1)};
-}
-
-int ParseRunCount(const std::string& text) {
-  int count = 0;
-  const char* const end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, count);
-  if (text.empty() || error != std::errc() || stop != end || count < 1) {
-    throw UsageError("option '--repeat' needs a whole number of runs, at least 1, not '" + text +
-                     "'");
-  }
-  return count;
 }
 
 std::vector<OptionDefinition> HostOptionDefinitions(HostOptions& options) {
@@ -81,7 +68,9 @@ std::vector<OptionDefinition> HostOptionDefinitions(HostOptions& options) {
       {"--repeat", "N",
        "tick the tree to its end N times in this process, as a long-lived host does (same "
        "tree, node and client), then print a summary: runs per outcome, run times, memory",
-       [&options](const std::string& value) { options.repeat = ParseRunCount(value); }},
+       [&options](const std::string& value) {
+         options.repeat = ParseWholeNumber("--repeat", value, "runs", 1);
+       }},
       {"--pause-ms", "M", "with --repeat: wait M milliseconds between runs (default: 0)",
        milliseconds(options.pause, "--pause-ms")},
       {"--summary-json", "FILE", "also write the summary, with every run, to FILE as JSON",

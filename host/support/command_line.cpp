@@ -1,7 +1,6 @@
 #include "kestrava_arm_host/command_line.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -77,14 +76,8 @@ std::string DescribeOptions(const std::vector<OptionDefinition>& options) {
 }
 
 std::chrono::milliseconds ParseMilliseconds(const std::string& option, const std::string& text) {
-  std::chrono::milliseconds::rep count = 0;
-  const char* const end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, count);
-  if (text.empty() || error != std::errc() || stop != end || count < 0) {
-    throw UsageError("option '" + option + "' needs a whole number of milliseconds, not '" + text +
-                     "'");
-  }
-  return std::chrono::milliseconds(count);
+  return std::chrono::milliseconds(
+      ParseWholeNumber<std::chrono::milliseconds::rep>(option, text, "milliseconds", 0));
 }
 
 std::string ReadTextFile(const std::string& path) {

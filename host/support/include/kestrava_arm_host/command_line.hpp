@@ -1,5 +1,6 @@
 #pragma once
 
+#include <charconv>
 #include <chrono>
 #include <functional>
 #include <stdexcept>
@@ -30,6 +31,22 @@ std::vector<std::string> ParseCommandLine(int argc, const char* const argv[],
 
 // One paragraph per option, for --help.
 std::string DescribeOptions(const std::vector<OptionDefinition>& options);
+
+// A whole number of `unit` (for the error, e.g. "runs"), at least `minimum` and within Integer;
+// `option` names the option in the error.
+template <typename Integer>
+Integer ParseWholeNumber(const std::string& option, const std::string& text,
+                         const std::string& unit, Integer minimum) {
+  Integer count = 0;
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, count);
+  if (text.empty() || error != std::errc() || stop != end || count < minimum) {
+    const std::string at_least = minimum > 0 ? ", at least " + std::to_string(minimum) : "";
+    throw UsageError("option '" + option + "' needs a whole number of " + unit + at_least +
+                     ", not '" + text + "'");
+  }
+  return count;
+}
 
 // A whole, non-negative number of milliseconds; `option` names the option in the error.
 std::chrono::milliseconds ParseMilliseconds(const std::string& option, const std::string& text);
