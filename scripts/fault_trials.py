@@ -120,7 +120,10 @@ class Trials:
     def tree(self, limit_ms):
         text = (self.examples / "detect_toilet.xml").read_text()
         path = self.work / f"tree_{limit_ms}.xml"
-        path.write_text(text.replace('timeout_duration="2000"', f'timeout_duration="{limit_ms}"'))
+        limit = 'timeout_duration="2000"'
+        if limit not in text:
+            raise RuntimeError(f"the example tree has no {limit} to replace")
+        path.write_text(text.replace(limit, f'timeout_duration="{limit_ms}"'))
         return path
 
     def host(self, name, runs, limit_ms, pause_ms=0):
