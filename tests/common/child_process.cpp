@@ -8,8 +8,12 @@
 
 #include <algorithm>
 #include <array>
+#include <csignal>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 extern char** environ;
 
@@ -61,7 +65,101 @@ void ReadUntilClosed(int out_fd, int err_fd, ChildOutput& child) {
   }
 }
 
+std::filesystem::path MakeTemporaryFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "kestrava-child-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw std::system_error(errno, std::generic_category(), "mkdtemp");
+  }
+  return pattern;
+}
+
+constexpr const char* kOutputFileName = "output.txt";
+
 }  // namespace
+
+int ExitStatusOf(int wait_status) {
+  return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+}
+
+BackgroundChild::BackgroundChild(const std::string& program, const std::vector<std::string>& args,
+                                 const std::vector<std::string>& environment)
+    : folder_(MakeTemporaryFolder()) {
+  std::vector<std::string> argv_texts{program};
+  argv_texts.insert(argv_texts.end(), args.begin(), args.end());
+  std::vector<std::string> env_texts = environment;
+  const std::vector<char*> argv = NullTerminated(argv_texts);
+  const std::vector<char*> envp = NullTerminated(env_texts);
+  const std::string output_file = (folder_ / kOutputFileName).string();
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output_file.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  const int spawn_error =
+      posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawn_error != 0) {
+    std::filesystem::remove_all(folder_);
+    throw std::system_error(spawn_error, std::generic_category(), "posix_spawn " + program);
+  }
+}
+
+BackgroundChild::~BackgroundChild() {
+  if (!exit_status_) {
+    Stop(SIGKILL);
+  }
+  std::filesystem::remove_all(folder_);
+}
+
+std::string BackgroundChild::Output() const {
+  std::ifstream file(folder_ / kOutputFileName);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+bool BackgroundChild::Running() const {
+  if (exit_status_) {
+    return false;
+  }
+  siginfo_t info{};
+  return waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid == 0;
+}
+
+bool BackgroundChild::AwaitOutput(const std::string& text, std::chrono::milliseconds limit) const {
+  // The output is a file that only grows; reading it again every few milliseconds is cheap.
+  constexpr std::chrono::milliseconds kPollInterval{20};
+  const auto until = std::chrono::steady_clock::now() + limit;
+  while (true) {
+    // Whether it ran is taken before the output is read, so that a child that has ended is judged
+    // on everything it printed.
+    const bool running = Running();
+    if (Output().find(text) != std::string::npos) {
+      return true;
+    }
+    if (!running || std::chrono::steady_clock::now() >= until) {
+      return false;
+    }
+    std::this_thread::sleep_for(kPollInterval);
+  }
+}
+
+int BackgroundChild::Wait() {
+  if (!exit_status_) {
+    int wait_status = 0;
+    waitpid(pid_, &wait_status, 0);
+    exit_status_ = ExitStatusOf(wait_status);
+  }
+  return *exit_status_;
+}
+
+int BackgroundChild::Stop(int signal) {
+  if (!exit_status_) {
+    kill(pid_, signal);
+  }
+  return Wait();
+}
 
 ChildOutput RunChild(const std::string& program, const std::vector<std::string>& args,
                      const std::vector<std::string>& environment,

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <chrono>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,43 @@ struct ChildOutput {
 ChildOutput RunChild(const std::string& program, const std::vector<std::string>& args,
                      const std::vector<std::string>& environment,
                      const std::string& working_directory = "");
+
+// The shell's view of a wait status: the exit status, or 128 + the signal that ended the child.
+int ExitStatusOf(int wait_status);
+
+// A program that runs beside the test until it ends or the test stops it. Its standard output and
+// error go, interleaved, to a file of its own, so that it never stalls on a full pipe and the test
+// can read what it printed so far. Destroying the object kills a child that still runs.
+class BackgroundChild {
+ public:
+  BackgroundChild(const std::string& program, const std::vector<std::string>& args,
+                  const std::vector<std::string>& environment);
+  ~BackgroundChild();
+  BackgroundChild(const BackgroundChild&) = delete;
+  BackgroundChild& operator=(const BackgroundChild&) = delete;
+
+  int pid() const { return pid_; }
+
+  // Standard output and error so far.
+  std::string Output() const;
+
+  // Waits until the output holds `text` (true), or the child ends or `limit` passes first (false).
+  bool AwaitOutput(const std::string& text, std::chrono::milliseconds limit) const;
+
+  // Waits for the child to end and returns its exit status (ExitStatusOf).
+  int Wait();
+
+  // Sends `signal`, then waits as Wait() does.
+  int Stop(int signal);
+
+ private:
+  // Whether the child has not ended yet; leaves an ended child for Wait() to reap.
+  bool Running() const;
+
+  std::filesystem::path folder_;  // holds the output file; removed with the object
+  int pid_ = 0;
+  std::optional<int> exit_status_;
+};
 
 // This process's environment without the variables named in `owned`, plus `settings`
 // ("NAME=value"): a child sees the variables a test is about exactly as the test sets them, and

@@ -1,7 +1,5 @@
 // Runs bt_host as a process with the plugin, the example tree and the example answers.
 
-#include <sys/wait.h>
-
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -48,9 +46,7 @@ HostRun RunHost(const std::vector<std::string>& arguments,
                 const std::string& working_directory = "") {
   const auto child =
       kestrava::test::RunChild(KESTRAVA_BT_HOST, arguments, ChildEnvironment(), working_directory);
-  const int exit_code = WIFEXITED(child.wait_status) ? WEXITSTATUS(child.wait_status)
-                                                     : 128 + WTERMSIG(child.wait_status);
-  return {exit_code, child.out, child.err};
+  return {kestrava::test::ExitStatusOf(child.wait_status), child.out, child.err};
 }
 
 std::string Answer(const std::string& name) {

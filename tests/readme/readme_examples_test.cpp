@@ -255,10 +255,6 @@ struct ScriptRun {
   std::string output;  // standard output and error, interleaved as written
 };
 
-int ExitStatusOf(int wait_status) {
-  return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-}
-
 // Runs the script with `bash -e` in a process group of its own, under `timeout` so that a hang
 // ends, with the output going to a file: a background program of the script may outlive it. What
 // is left of the group afterwards is killed.
@@ -305,7 +301,7 @@ ScriptRun RunScript(const std::string& script, const std::vector<std::string>& e
   waitpid(pid, &wait_status, 0);
   kill(-pid, SIGKILL);
   std::ifstream output(output_file);
-  return {ExitStatusOf(wait_status),
+  return {kestrava::test::ExitStatusOf(wait_status),
           {std::istreambuf_iterator<char>(output), std::istreambuf_iterator<char>()}};
 }
 
