@@ -21,6 +21,21 @@ ChildOutput RunChild(const std::string& program, const std::vector<std::string>&
                      const std::vector<std::string>& environment,
                      const std::string& working_directory = "");
 
+// A new, empty folder under the temporary directory for a test's or a child's files; removed with
+// everything in it when the object goes.
+class TemporaryFolder {
+ public:
+  TemporaryFolder();
+  ~TemporaryFolder();
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
 // The shell's view of a wait status: the exit status, or 128 + the signal that ended the child.
 int ExitStatusOf(int wait_status);
 
@@ -53,7 +68,7 @@ class BackgroundChild {
   // Whether the child has not ended yet; leaves an ended child for Wait() to reap.
   bool Running() const;
 
-  std::filesystem::path folder_;  // holds the output file; removed with the object
+  TemporaryFolder folder_;  // holds the output file
   int pid_ = 0;
   std::optional<int> exit_status_;
 };

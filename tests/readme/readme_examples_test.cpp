@@ -232,22 +232,14 @@ std::vector<Example> ReadmeExamples() {
 class ScratchFolder {
  public:
   ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "kestrava-readme-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      throw std::system_error(errno, std::generic_category(), "mkdtemp");
-    }
-    path_ = pattern;
-    fs::create_directory_symlink(KESTRAVA_BUILD_DIR, path_ / "build");
-    fs::create_directory_symlink(KESTRAVA_EXAMPLES_DIR, path_ / "examples");
+    fs::create_directory_symlink(KESTRAVA_BUILD_DIR, path() / "build");
+    fs::create_directory_symlink(KESTRAVA_EXAMPLES_DIR, path() / "examples");
   }
-  ~ScratchFolder() { fs::remove_all(path_); }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
 
-  const fs::path& path() const { return path_; }
+  const fs::path& path() const { return folder_.path(); }
 
  private:
-  fs::path path_;
+  kestrava::test::TemporaryFolder folder_;
 };
 
 struct ScriptRun {
