@@ -28,16 +28,49 @@ add_library(kestrava::behaviortree ALIAS kestrava_behaviortree)
 if(behaviortree_cpp_FOUND)
   message(STATUS "BehaviorTree.CPP: installed package ${behaviortree_cpp_VERSION} in ${behaviortree_cpp_DIR}")
   if(TARGET BT::behaviortree_cpp)
-    target_link_libraries(kestrava_behaviortree INTERFACE BT::behaviortree_cpp)
+    set(_bt_target BT::behaviortree_cpp)
   else()
-    target_link_libraries(kestrava_behaviortree INTERFACE behaviortree_cpp)
+    set(_bt_target behaviortree_cpp)
   endif()
+  target_link_libraries(kestrava_behaviortree INTERFACE ${_bt_target})
   set(KESTRAVA_BT_STANDIN OFF)
 else()
   message(STATUS "BehaviorTree.CPP: bundled stand-in (platform/behaviortree_cpp)")
   add_subdirectory(${_platform_dir}/behaviortree_cpp)
   target_link_libraries(kestrava_behaviortree INTERFACE BT::behaviortree_cpp)
   set(KESTRAVA_BT_STANDIN ON)
+endif()
+
+# What the BehaviorTree.CPP in use offers Groot2 users: the live publisher (built only with
+# ZeroMQ) and the file recorder. The stand-in has neither; bt_host refuses the options for what
+# is missing, so each is checked by linking a use of it.
+include(CheckCXXSourceCompiles)
+function(kestrava_check_bt_logger result header class description)
+  set(CMAKE_REQUIRED_LIBRARIES ${_bt_target})
+  set(CMAKE_REQUIRED_QUIET ON)
+  check_cxx_source_compiles("
+    #include <behaviortree_cpp/loggers/${header}>
+    int main() {
+      BT::Tree tree;
+      ${class} logger(tree, {});
+    }" ${result})
+  if(${result})
+    message(STATUS "BehaviorTree.CPP: ${description}: yes")
+  else()
+    message(STATUS "BehaviorTree.CPP: ${description}: no")
+  endif()
+endfunction()
+if(KESTRAVA_BT_STANDIN)
+  set(KESTRAVA_BT_GROOT2_PUBLISHER OFF)
+  set(KESTRAVA_BT_FILE_LOGGER2 OFF)
+  set(KESTRAVA_BT_DESCRIPTION "the bundled BehaviorTree.CPP stand-in")
+  message(STATUS "BehaviorTree.CPP: the stand-in has no Groot2 publisher and no file recorder")
+else()
+  kestrava_check_bt_logger(KESTRAVA_BT_GROOT2_PUBLISHER groot2_publisher.h BT::Groot2Publisher
+    "Groot2 publisher (bt_host --groot2-port)")
+  kestrava_check_bt_logger(KESTRAVA_BT_FILE_LOGGER2 bt_file_logger_v2.h BT::FileLogger2
+    "file recorder for Groot2 (bt_host --record)")
+  set(KESTRAVA_BT_DESCRIPTION "the BehaviorTree.CPP of ${behaviortree_cpp_DIR}")
 endif()
 
 # rclcpp and the message/service types

@@ -1,7 +1,10 @@
 #include "host_options.hpp"
 
+#include <charconv>
+
 #include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
 #include "kestrava_arm_host/command_line.hpp"
+#include "tree_observers.hpp"
 
 namespace kestrava_arm::host {
 namespace {
@@ -20,6 +23,39 @@ std::pair<std::string, std::string> ParseEntry(const std::string& text) {
                      bt::kServiceNameKey + ")");
   }
   return {std::move(key), text.substr(equals + 1)};
+}
+
+// Groot2 uses the port given and the one after it.
+unsigned ParseGroot2Port(const std::string& text) {
+  constexpr unsigned kHighestPort = 65534;
+  unsigned port = 0;
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, port);
+  if (text.empty() || error != std::errc() || stop != end || port == 0 || port > kHighestPort) {
+    throw UsageError("--groot2-port needs a TCP port from 1 to " + std::to_string(kHighestPort) +
+                     " (Groot2 also uses the next one), not '" + text + "'");
+  }
+  return port;
+}
+
+// Groot2 replays only files of this extension, and BehaviorTree.CPP writes no other.
+std::string ParseRecordFile(const std::string& text) {
+  const std::string extension = ".btlog";
+  if (text.size() <= extension.size() ||
+      text.compare(text.size() - extension.size(), extension.size(), extension) != 0) {
+    throw UsageError("--record needs a file name ending in " + extension + ", not '" + text + "'");
+  }
+  return text;
+}
+
+// What each Groot2 option needs of BehaviorTree.CPP, for the help and for the refusal.
+constexpr const char* kPublisherNeeds = "its Groot2 publisher (ZeroMQ)";
+constexpr const char* kRecorderNeeds = "its file logger FileLogger2";
+
+std::string UnlessBuiltWith(bool available, const char* needs) {
+  return available
+             ? ""
+             : std::string(" Not in this build: it needs BehaviorTree.CPP with ") + needs + ".";
 }
 
 std::vector<OptionDefinition> HostOptionDefinitions(HostOptions& options) {
@@ -75,12 +111,40 @@ std::vector<OptionDefinition> HostOptionDefinitions(HostOptions& options) {
        milliseconds(options.pause, "--pause-ms")},
       {"--summary-json", "FILE", "also write the summary, with every run, to FILE as JSON",
        [&options](const std::string& value) { options.summary_json = value; }},
+      {"--groot2-port", "N",
+       "publish the running tree to Groot2 on TCP ports N and N+1 (BehaviorTree.CPP's "
+       "Groot2Publisher); the host waits for no client. The ports listen on every network "
+       "interface, and whoever reaches them sees the tree and its blackboard, can set "
+       "breakpoints and change what nodes return: use it on development machines and trusted "
+       "networks only." +
+           UnlessBuiltWith(CanPublishToGroot2(), kPublisherNeeds),
+       [&options](const std::string& value) { options.groot2_port = ParseGroot2Port(value); }},
+      {"--record", "FILE.btlog",
+       "record every status change of the tree's nodes to FILE.btlog (BehaviorTree.CPP's "
+       "FileLogger2), which Groot2 replays; complete when the host ends, whatever ends it." +
+           UnlessBuiltWith(CanRecordForGroot2(), kRecorderNeeds),
+       [&options](const std::string& value) { options.record_file = ParseRecordFile(value); }},
       {"--print-model", "",
        "write the model of every node the plugins register (the palette Groot2 reads) and exit; "
        "needs --plugin",
        flag(options.print_model)},
       {"--help", "", "show this help and exit", flag(options.help)},
   };
+}
+
+// Refused at once, so that nobody believes a tree is watched or recorded when it is not.
+void CheckThisBuildCanObserve(const HostOptions& options) {
+  const auto refusal = [](const std::string& option, const std::string& needs) {
+    return UsageError(option + " needs bt_host built against a BehaviorTree.CPP 4 with " + needs +
+                      " (as a ROS 2 workspace builds it); this one was built against " +
+                      BehaviorTreeBuild());
+  };
+  if (options.groot2_port && !CanPublishToGroot2()) {
+    throw refusal("--groot2-port", kPublisherNeeds);
+  }
+  if (options.record_file && !CanRecordForGroot2()) {
+    throw refusal("--record", kRecorderNeeds);
+  }
 }
 
 void CheckCombination(const HostOptions& options) {
@@ -108,6 +172,7 @@ void CheckCombination(const HostOptions& options) {
   if (options.tick_period.count() == 0) {
     throw UsageError("--tick-period-ms must be at least 1");
   }
+  CheckThisBuildCanObserve(options);
 }
 
 }  // namespace
@@ -137,7 +202,7 @@ std::string HostUsage() {
          "     --print-model)\n"
          "  1  the tree ended with FAILURE, with --repeat at least one run did\n"
          "  2  the command line is wrong\n"
-         "  3  setup failed: plugin, tree file, response file or ROS 2\n"
+         "  3  setup failed: plugin, tree file, response file, ROS 2, Groot2 port or recording\n"
          "  4  a node raised an exception while the tree was ticked\n"
          "  5  the tree still ran at the deadline and was halted (with --repeat: in any run)\n"
          "  6  interrupted by SIGINT or SIGTERM; the tree was halted\n";

@@ -21,6 +21,8 @@ struct HostOptions {
   std::optional<int> repeat;                // --repeat: runs in this process, then a summary
   std::chrono::milliseconds pause{0};       // --pause-ms between repeated runs
   std::optional<std::string> summary_json;  // --summary-json FILE
+  std::optional<unsigned> groot2_port;      // --groot2-port: Groot2 on this port and the next
+  std::optional<std::string> record_file;   // --record FILE.btlog
   bool no_service = false;
   bool print_model = false;
   bool help = false;

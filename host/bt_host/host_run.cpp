@@ -21,6 +21,7 @@
 #include "run_summary.hpp"
 #include "service_discovery.hpp"
 #include "stop_signal.hpp"
+#include "tree_observers.hpp"
 #include "tree_runner.hpp"
 
 namespace kestrava_arm::host {
@@ -255,6 +256,8 @@ int RunTree(const HostOptions& options) {
   std::unique_ptr<SimulatedPerceptionService> service = OfferServiceIfAsked(ros.node(), options);
   const BT::Blackboard::Ptr blackboard = MakeBlackboard(ros.node(), options);
   BT::Tree tree = BuildTree(factory, options.tree_file, blackboard);
+  // Declared after the tree, so that they go first: the recording is complete when they have.
+  const TreeObservers observers(tree, options);
   AwaitPerceptionService(ros.node(), options);
 
   const TickSchedule schedule{options.tick_period, options.deadline};

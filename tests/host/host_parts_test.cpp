@@ -12,6 +12,7 @@
 #include "host_options.hpp"
 #include "kestrava_arm_host/command_line.hpp"
 #include "run_summary.hpp"
+#include "tree_observers.hpp"
 #include "tree_runner.hpp"
 
 namespace kestrava_arm::host {
@@ -20,6 +21,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Pair;
+using ::testing::ThrowsMessage;
 
 HostOptions Parse(std::vector<const char*> arguments) {
   arguments.insert(arguments.begin(), "bt_host");
@@ -92,10 +94,36 @@ INSTANTIATE_TEST_SUITE_P(
                        "--reply-delay-ms needs --simulate"},
         BadCommandLine{"NoRuns", {"--tree", "t", "--repeat", "0"}, "at least 1, not '0'"},
         BadCommandLine{"RunsNotANumber", {"--tree", "t", "--repeat", "5x"}, "not '5x'"},
-        BadCommandLine{"PauseWithoutRepeat",
-                       {"--tree", "t", "--pause-ms", "10"},
-                       "--pause-ms needs --repeat"}),
+        BadCommandLine{
+            "PauseWithoutRepeat", {"--tree", "t", "--pause-ms", "10"}, "--pause-ms needs --repeat"},
+        BadCommandLine{"Groot2PortWithoutRoomForTheSecond",
+                       {"--tree", "t", "--groot2-port", "65535"},
+                       "a TCP port from 1 to 65534 (Groot2 also uses the next one), not '65535'"},
+        BadCommandLine{"RecordingNotReplayable",
+                       {"--tree", "t", "--record", "run.log"},
+                       "--record needs a file name ending in .btlog, not 'run.log'"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A build whose BehaviorTree.CPP cannot publish or record refuses the options at once, naming what
+// it would need, rather than running a tree nobody can watch.
+TEST(HostOptionsTest, TakesTheGroot2OptionsOnlyWhereThisBuildHasThem) {
+  const std::vector<const char*> publish{"--tree", "t", "--groot2-port", "1667"};
+  const std::vector<const char*> record{"--tree", "t", "--record", "run.btlog"};
+  if (CanPublishToGroot2()) {
+    EXPECT_EQ(Parse(publish).groot2_port, 1667U);
+  } else {
+    EXPECT_THAT([&] { Parse(publish); }, ThrowsMessage<UsageError>(HasSubstr(
+                                             "--groot2-port needs bt_host built against a "
+                                             "BehaviorTree.CPP 4 with its Groot2 publisher")));
+  }
+  if (CanRecordForGroot2()) {
+    EXPECT_EQ(Parse(record).record_file, "run.btlog");
+  } else {
+    EXPECT_THAT([&] { Parse(record); },
+                ThrowsMessage<UsageError>(HasSubstr("--record needs bt_host built against a "
+                                                    "BehaviorTree.CPP 4 with its file logger")));
+  }
+}
 
 TEST(DescribeValueTest, ShowsEachKindOfEntryReadably) {
   EXPECT_EQ(DescribeValue(BT::Any(std::vector<double>{0.42, -0.1, 0.0})), "[0.42, -0.1, 0]");
