@@ -40,7 +40,7 @@ TEST(HostOptionsTest, CollectsRepeatedOptionsAndLeavesRosArgumentsToRclcpp) {
 }
 
 TEST(HostOptionsTest, WaitsForDiscoveryOnlyForAServiceOfAnotherProcess) {
-  EXPECT_EQ(ServiceWaitLimit(Parse({"--tree", "t"})).count(), 5000);
+  EXPECT_EQ(ServiceWaitLimit(Parse({"--tree", "t"})).count(), 10000);
   EXPECT_EQ(ServiceWaitLimit(Parse({"--tree", "t", "--simulate", "r.yaml"})).count(), 0);
   EXPECT_EQ(ServiceWaitLimit(Parse({"--tree", "t", "--no-service"})).count(), 0);
   EXPECT_EQ(ServiceWaitLimit(Parse({"--tree", "t", "--wait-for-service-ms", "0"})).count(), 0);
