@@ -65,31 +65,35 @@ void ReadUntilClosed(int out_fd, int err_fd, ChildOutput& child) {
   }
 }
 
-std::filesystem::path MakeTemporaryFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kestrava-child-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    throw std::system_error(errno, std::generic_category(), "mkdtemp");
-  }
-  return pattern;
-}
-
 constexpr const char* kOutputFileName = "output.txt";
 
 }  // namespace
+
+TemporaryFolder::TemporaryFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "kestrava-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw std::system_error(errno, std::generic_category(), "mkdtemp");
+  }
+  path_ = pattern;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
 
 int ExitStatusOf(int wait_status) {
   return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
 }
 
 BackgroundChild::BackgroundChild(const std::string& program, const std::vector<std::string>& args,
-                                 const std::vector<std::string>& environment)
-    : folder_(MakeTemporaryFolder()) {
+                                 const std::vector<std::string>& environment) {
   std::vector<std::string> argv_texts{program};
   argv_texts.insert(argv_texts.end(), args.begin(), args.end());
   std::vector<std::string> env_texts = environment;
   const std::vector<char*> argv = NullTerminated(argv_texts);
   const std::vector<char*> envp = NullTerminated(env_texts);
-  const std::string output_file = (folder_ / kOutputFileName).string();
+  const std::string output_file = (folder_.path() / kOutputFileName).string();
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -101,7 +105,6 @@ BackgroundChild::BackgroundChild(const std::string& program, const std::vector<s
       posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawn_error != 0) {
-    std::filesystem::remove_all(folder_);
     throw std::system_error(spawn_error, std::generic_category(), "posix_spawn " + program);
   }
 }
@@ -110,11 +113,10 @@ BackgroundChild::~BackgroundChild() {
   if (!exit_status_) {
     Stop(SIGKILL);
   }
-  std::filesystem::remove_all(folder_);
 }
 
 std::string BackgroundChild::Output() const {
-  std::ifstream file(folder_ / kOutputFileName);
+  std::ifstream file(folder_.path() / kOutputFileName);
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 

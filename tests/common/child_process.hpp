@@ -24,6 +24,20 @@ ChildOutput RunChild(const std::string& program, const std::vector<std::string>&
 // The shell's view of a wait status: the exit status, or 128 + the signal that ended the child.
 int ExitStatusOf(int wait_status);
 
+// A new folder under the system's temporary folder, removed with everything in it with the object.
+class TemporaryFolder {
+ public:
+  TemporaryFolder();
+  ~TemporaryFolder();
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
 // A program that runs beside the test until it ends or the test stops it. Its standard output and
 // error go, interleaved, to a file of its own, so that it never stalls on a full pipe and the test
 // can read what it printed so far. Destroying the object kills a child that still runs.
@@ -53,7 +67,7 @@ class BackgroundChild {
   // Whether the child has not ended yet; leaves an ended child for Wait() to reap.
   bool Running() const;
 
-  std::filesystem::path folder_;  // holds the output file; removed with the object
+  TemporaryFolder folder_;  // holds the output file
   int pid_ = 0;
   std::optional<int> exit_status_;
 };
