@@ -20,21 +20,21 @@ cleanup() {
 trap cleanup EXIT
 "$programs/make-keystore.sh" "$scratch/keystore" >/dev/null 2>&1
 
-# security: "off", or "on" with the enclave to run in.
-with_security() {
+# Becomes the program (so that its process id is the one started): with security "on" in the
+# enclave, "off" without.
+exec_with_security() {
   local security=$1 enclave=$2
   shift 2
   if [[ $security == on ]]; then
     ROS_SECURITY_KEYSTORE=$scratch/keystore ROS_SECURITY_ENABLE=true \
-      ROS_SECURITY_STRATEGY=Enforce "$@" --ros-args --enclave "$enclave"
-  else
-    env -u ROS_SECURITY_ENABLE "$@"
+      ROS_SECURITY_STRATEGY=Enforce exec "$@" --ros-args --enclave "$enclave"
   fi
+  exec env -u ROS_SECURITY_ENABLE "$@"
 }
 
 measure() {
   local security=$1 times=() successes=0
-  with_security "$security" /kestrava/perception "$programs/simulated_perception_service" \
+  exec_with_security "$security" /kestrava/perception "$programs/simulated_perception_service" \
     --response "$share/examples/responses/success.yaml" >"$scratch/service.log" 2>&1 &
   service_pid=$!
   until grep -q "offering" "$scratch/service.log"; do
@@ -43,7 +43,7 @@ measure() {
   done
   for _ in $(seq "$hosts"); do
     local output
-    output=$(with_security "$security" /kestrava/bt_host "$programs/bt_host" \
+    output=$(exec_with_security "$security" /kestrava/bt_host "$programs/bt_host" \
       --plugin "$prefix/lib/libdetect_toilet_info_node.so" \
       --tree "$share/examples/detect_toilet.xml" --wait-for-service-ms 20000 2>&1) || true
     times+=("$(grep -o "discovered after [0-9]* ms" <<<"$output" | grep -o "[0-9]\+" || echo never)")
