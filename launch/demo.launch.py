@@ -4,7 +4,10 @@
 
 The service answers every request with the response document; the host and its launch arguments
 are those of host.launch.py. The launch ends when the host ends; the host prints the tree's
-result and its blackboard.
+result and its blackboard. With keystore:=DIR both run in their enclaves of that keystore, with
+security enforced:
+
+    ros2 launch kestrava_arm_behavior_tree demo.launch.py keystore:=DIR
 """
 
 from launch import LaunchDescription
@@ -23,7 +26,8 @@ def generate_launch_description():
         'response',
         default_value=PathJoinSubstitution([share, 'examples', 'responses', 'success.yaml']),
         description='the answer the simulated service gives to every request')
-    # Declares the host's arguments, "service" among them, before the service reads it.
+    # Declares the host's arguments, "service" and "keystore" among them, and sets the security
+    # variables, before the service reads them.
     host = IncludeLaunchDescription(
         PythonLaunchDescriptionSource(PathJoinSubstitution([share, 'launch', 'host.launch.py'])))
     service = Node(
@@ -33,5 +37,6 @@ def generate_launch_description():
         arguments=[
             '--response', LaunchConfiguration('response'),
             '--service', LaunchConfiguration('service'),
-        ])
+        ],
+        ros_arguments=['--enclave', '/kestrava/perception'])
     return LaunchDescription([response, host, service])

@@ -3,10 +3,12 @@
     ros2 launch kestrava_arm_behavior_tree host.launch.py [service:=NAME] [tree:=FILE] ...
 
 The launch ends when the host ends; the host prints the tree's result and its blackboard.
+With keystore:=DIR the host runs in its enclave of that keystore, with security enforced.
 """
 
 from launch import LaunchDescription
-from launch.actions import DeclareLaunchArgument, Shutdown
+from launch.actions import DeclareLaunchArgument, SetEnvironmentVariable, Shutdown
+from launch.conditions import LaunchConfigurationNotEquals
 from launch.substitutions import LaunchConfiguration, PathJoinSubstitution
 from launch_ros.actions import Node
 from launch_ros.substitutions import FindPackagePrefix, FindPackageShare
@@ -34,6 +36,26 @@ def host_arguments():
     ]
 
 
+def security_settings():
+    """With keystore:=DIR, ROS 2 security enforced for every process started after these.
+
+    Without it, the processes keep the security settings of the environment. The settings stay
+    set for a launch file that includes this one, so that its processes run secured too.
+    """
+    with_keystore = LaunchConfigurationNotEquals('keystore', '')
+    return [
+        DeclareLaunchArgument(
+            'keystore', default_value='',
+            description='SROS2 keystore of the enclaves (make-keystore.sh); empty: the security '
+                        'settings of the environment, none by default'),
+        SetEnvironmentVariable(
+            'ROS_SECURITY_KEYSTORE', LaunchConfiguration('keystore'), condition=with_keystore),
+        SetEnvironmentVariable('ROS_SECURITY_ENABLE', 'true', condition=with_keystore),
+        # Permissive would run a process without security when its enclave is missing.
+        SetEnvironmentVariable('ROS_SECURITY_STRATEGY', 'Enforce', condition=with_keystore),
+    ]
+
+
 def host_node():
     plugin = PathJoinSubstitution(
         [FindPackagePrefix(PACKAGE), 'lib', 'libdetect_toilet_info_node.so'])
@@ -49,8 +71,9 @@ def host_node():
             '--tick-period-ms', LaunchConfiguration('tick_period_ms'),
             '--deadline-ms', LaunchConfiguration('deadline_ms'),
         ],
+        ros_arguments=['--enclave', '/kestrava/bt_host'],
         on_exit=Shutdown(reason='bt_host ended'))
 
 
 def generate_launch_description():
-    return LaunchDescription(host_arguments() + [host_node()])
+    return LaunchDescription(host_arguments() + security_settings() + [host_node()])

@@ -9,8 +9,9 @@
 namespace kestrava_arm::host {
 namespace {
 
-// Over Fast DDS a process that has just started took up to 2.9 s to discover a running service.
-constexpr std::chrono::milliseconds kDiscoveryWait{5000};
+// Over Fast DDS a process that has just started took up to 2.9 s to discover a running service,
+// and up to 4.0 s with SROS2, whose authentication handshake comes first.
+constexpr std::chrono::milliseconds kDiscoveryWait{10000};
 
 std::pair<std::string, std::string> ParseEntry(const std::string& text) {
   const std::size_t equals = text.find('=');

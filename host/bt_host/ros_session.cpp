@@ -2,6 +2,9 @@
 
 #include <exception>
 #include <iostream>
+#include <stdexcept>
+
+#include "kestrava_arm_host/ros_security.hpp"
 
 namespace kestrava_arm::host {
 namespace {
@@ -29,7 +32,7 @@ RosSession::Context::~Context() {
   rclcpp::shutdown();
 }
 
-RosSession::RosSession(const std::string& node_name, const std::vector<std::string>& ros_args)
+RosSession::RosSession(const std::string& node_name, const std::vector<std::string>& ros_args) try
     : context_(ProgramArguments(node_name, ros_args)),
       node_(std::make_shared<rclcpp::Node>(node_name)) {
   executor_.add_node(node_);
@@ -40,6 +43,8 @@ RosSession::RosSession(const std::string& node_name, const std::vector<std::stri
       std::cerr << "bt_host: the executor stopped: " << error.what() << std::endl;
     }
   });
+} catch (const std::exception& error) {
+  throw std::runtime_error(WithRosSecurity(error.what(), ros_args));
 }
 
 RosSession::~RosSession() {

@@ -12,7 +12,8 @@ namespace kestrava_arm::host {
 // on a thread of its own, so that service responses arrive while the tree is ticked.
 class RosSession {
  public:
-  // ros_args: "--ros-args" and what follows it, or nothing.
+  // ros_args: "--ros-args" and what follows it, or nothing. When ROS 2 does not start, throws
+  // std::runtime_error; with security on, its message names the enclave and the keystore.
   RosSession(const std::string& node_name, const std::vector<std::string>& ros_args);
   ~RosSession();
   RosSession(const RosSession&) = delete;

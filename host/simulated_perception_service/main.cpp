@@ -2,9 +2,12 @@
 
 #include <exception>
 #include <iostream>
+#include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "kestrava_arm_host/command_line.hpp"
+#include "kestrava_arm_host/ros_security.hpp"
 #include "kestrava_arm_host/simulated_perception_service.hpp"
 
 namespace {
@@ -14,6 +17,7 @@ using kestrava_arm::host::OptionDefinition;
 struct ServiceOptions {
   kestrava_arm::host::SimulatedServiceConfig config{"/arm_perception_common", "", {}};
   std::string response_file;
+  std::vector<std::string> ros_args;
   bool help = false;
 };
 
@@ -36,7 +40,8 @@ std::vector<OptionDefinition> ServiceOptionDefinitions(ServiceOptions& options) 
 ServiceOptions ParseServiceOptions(int argc, const char* const argv[]) {
   ServiceOptions options;
   // rclcpp::init picks its own arguments (after --ros-args) out of the full command line.
-  kestrava_arm::host::ParseCommandLine(argc, argv, ServiceOptionDefinitions(options));
+  options.ros_args =
+      kestrava_arm::host::ParseCommandLine(argc, argv, ServiceOptionDefinitions(options));
   if (!options.help && options.response_file.empty()) {
     throw kestrava_arm::host::UsageError("--response FILE is required");
   }
@@ -44,13 +49,20 @@ ServiceOptions ParseServiceOptions(int argc, const char* const argv[]) {
 }
 
 int Serve(int argc, const char* const argv[], ServiceOptions options) {
+  using kestrava_arm::host::SimulatedPerceptionService;
   options.config.response_yaml = kestrava_arm::host::ReadTextFile(options.response_file);
-  rclcpp::init(argc, argv);
-  auto node = std::make_shared<rclcpp::Node>("simulated_perception_service");
-  {
-    kestrava_arm::host::SimulatedPerceptionService service(node, options.config);
-    rclcpp::spin(node);
+  rclcpp::Node::SharedPtr node;
+  std::unique_ptr<SimulatedPerceptionService> service;
+  try {
+    rclcpp::init(argc, argv);
+    node = std::make_shared<rclcpp::Node>("simulated_perception_service");
+    service = std::make_unique<SimulatedPerceptionService>(node, options.config);
+  } catch (const std::exception& error) {
+    // ROS 2's refusal, of a secure start say, names what the process started with.
+    throw std::runtime_error(kestrava_arm::host::WithRosSecurity(error.what(), options.ros_args));
   }
+  rclcpp::spin(node);
+  service.reset();
   rclcpp::shutdown();
   return 0;
 }

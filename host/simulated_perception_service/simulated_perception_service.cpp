@@ -1,6 +1,7 @@
 #include "kestrava_arm_host/simulated_perception_service.hpp"
 
 #include <exception>
+#include <stdexcept>
 #include <utility>
 
 #include "kestrava_arm_host/console_log.hpp"
@@ -14,12 +15,17 @@ SimulatedPerceptionService::SimulatedPerceptionService(const rclcpp::Node::Share
       log_(MakeConsoleLogger("perception_sim")),
       replies_(config_.reply_delay) {
   // The deferred form: the answer is sent later through the service handle.
-  service_ = node->create_service<ServiceType>(
-      config_.service_name,
-      [this](std::shared_ptr<Service> service, std::shared_ptr<rmw_request_id_t> request_id,
-             std::shared_ptr<ServiceType::Request> request) {
-        OnRequest(service, request_id, *request);
-      });
+  try {
+    service_ = node->create_service<ServiceType>(
+        config_.service_name,
+        [this](std::shared_ptr<Service> service, std::shared_ptr<rmw_request_id_t> request_id,
+               std::shared_ptr<ServiceType::Request> request) {
+          OnRequest(service, request_id, *request);
+        });
+  } catch (const std::exception& error) {
+    // The middleware's words do not always name the service (under SROS2 permissions, say).
+    throw std::runtime_error("cannot offer " + config_.service_name + ": " + error.what());
+  }
   log_->info("offering {}, answering after {} ms", service_->get_service_name(),
              config_.reply_delay.count());
 }

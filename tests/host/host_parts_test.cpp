@@ -1,7 +1,9 @@
+#include <cstdlib>
 #include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -11,6 +13,7 @@
 #include "blackboard_report.hpp"
 #include "host_options.hpp"
 #include "kestrava_arm_host/command_line.hpp"
+#include "kestrava_arm_host/ros_security.hpp"
 #include "run_summary.hpp"
 #include "tree_observers.hpp"
 #include "tree_runner.hpp"
@@ -39,7 +42,7 @@ TEST(HostOptionsTest, CollectsRepeatedOptionsAndLeavesRosArgumentsToRclcpp) {
 }
 
 TEST(HostOptionsTest, WaitsForDiscoveryOnlyForAServiceOfAnotherProcess) {
-  EXPECT_EQ(ServiceWaitLimit(Parse({"--tree", "t"})).count(), 5000);
+  EXPECT_EQ(ServiceWaitLimit(Parse({"--tree", "t"})).count(), 10000);
   EXPECT_EQ(ServiceWaitLimit(Parse({"--tree", "t", "--simulate", "r.yaml"})).count(), 0);
   EXPECT_EQ(ServiceWaitLimit(Parse({"--tree", "t", "--no-service"})).count(), 0);
   EXPECT_EQ(ServiceWaitLimit(Parse({"--tree", "t", "--wait-for-service-ms", "0"})).count(), 0);
@@ -124,6 +127,72 @@ TEST(HostOptionsTest, TakesTheGroot2OptionsOnlyWhereThisBuildHasThem) {
                                                     "BehaviorTree.CPP 4 with its file logger")));
   }
 }
+
+struct SecureStart {
+  const char* name;
+  std::vector<std::pair<const char*, const char*>> environment;  // nullptr: unset
+  std::vector<std::string> ros_args;
+  const char* described;  // nullptr: the error alone
+};
+
+void PrintTo(const SecureStart& test_case, std::ostream* out) {
+  *out << test_case.name;
+}
+
+class WithRosSecurityTest : public ::testing::TestWithParam<SecureStart> {};
+
+TEST_P(WithRosSecurityTest, NamesTheEnclaveRclChoosesAndTheKeystore) {
+  for (const auto& [name, value] : GetParam().environment) {
+    if (value != nullptr) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  const std::string message = WithRosSecurity("rmw handle is invalid", GetParam().ros_args);
+  if (GetParam().described == nullptr) {
+    EXPECT_EQ(message, "rmw handle is invalid");
+  } else {
+    EXPECT_THAT(message, HasSubstr(GetParam().described));
+    EXPECT_THAT(message, HasSubstr(": rmw handle is invalid; the keystore must hold the enclave"));
+  }
+}
+
+const std::vector<std::pair<const char*, const char*>> kSecureEnvironment{
+    {"ROS_SECURITY_ENABLE", "true"},
+    {"ROS_SECURITY_KEYSTORE", "/ks"},
+    {"ROS_SECURITY_STRATEGY", "Enforce"},
+    {"ROS_DOMAIN_ID", "7"},
+    {"ROS_SECURITY_ENCLAVE_OVERRIDE", nullptr}};
+
+std::vector<std::pair<const char*, const char*>> SecureEnvironmentWith(const char* name,
+                                                                       const char* value) {
+  auto environment = kSecureEnvironment;
+  environment.emplace_back(name, value);
+  return environment;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WithRosSecurityTest,
+    ::testing::Values(SecureStart{"SecurityOff",
+                                  {{"ROS_SECURITY_ENABLE", "false"}},
+                                  {"--ros-args", "--enclave", "/a"},
+                                  nullptr},
+                      SecureStart{"EnclaveArgument",
+                                  kSecureEnvironment,
+                                  {"--ros-args", "--enclave", "/a", "-e", "/b"},
+                                  "(enclave /b, keystore /ks, ROS domain 7, strategy Enforce)"},
+                      SecureStart{
+                          "NoEnclaveArgument", kSecureEnvironment, {}, "(enclave /, keystore /ks"},
+                      SecureStart{"OverrideVariable",
+                                  SecureEnvironmentWith("ROS_SECURITY_ENCLAVE_OVERRIDE", "/c"),
+                                  {"--ros-args", "--enclave", "/a"},
+                                  "(enclave /c, "},
+                      SecureStart{"NoKeystore",
+                                  SecureEnvironmentWith("ROS_SECURITY_KEYSTORE", nullptr),
+                                  {},
+                                  "keystore unset, "}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DescribeValueTest, ShowsEachKindOfEntryReadably) {
   EXPECT_EQ(DescribeValue(BT::Any(std::vector<double>{0.42, -0.1, 0.0})), "[0.42, -0.1, 0]");
