@@ -87,7 +87,8 @@ int ExitStatusOf(int wait_status) {
 }
 
 BackgroundChild::BackgroundChild(const std::string& program, const std::vector<std::string>& args,
-                                 const std::vector<std::string>& environment) {
+                                 const std::vector<std::string>& environment,
+                                 const std::string& working_directory) {
   std::vector<std::string> argv_texts{program};
   argv_texts.insert(argv_texts.end(), args.begin(), args.end());
   std::vector<std::string> env_texts = environment;
@@ -101,18 +102,24 @@ BackgroundChild::BackgroundChild(const std::string& program, const std::vector<s
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output_file.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  if (!working_directory.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, working_directory.c_str());
+  }
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
   const int spawn_error =
-      posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+      posix_spawnp(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   if (spawn_error != 0) {
     throw std::system_error(spawn_error, std::generic_category(), "posix_spawn " + program);
   }
 }
 
 BackgroundChild::~BackgroundChild() {
-  if (!exit_status_) {
-    Stop(SIGKILL);
-  }
+  Stop(SIGKILL);
 }
 
 std::string BackgroundChild::Output() const {
@@ -157,9 +164,8 @@ int BackgroundChild::Wait() {
 }
 
 int BackgroundChild::Stop(int signal) {
-  if (!exit_status_) {
-    kill(pid_, signal);
-  }
+  // The group keeps the child's id while any member lives, even after the child is reaped.
+  kill(-pid_, signal);
   return Wait();
 }
 

@@ -41,11 +41,15 @@ int ExitStatusOf(int wait_status);
 
 // A program that runs beside the test until it ends or the test stops it. Its standard output and
 // error go, interleaved, to a file of its own, so that it never stalls on a full pipe and the test
-// can read what it printed so far. Destroying the object kills a child that still runs.
+// can read what it printed so far. The child leads a process group of its own, so that signals
+// reach what it starts too; destroying the object kills what is left of the group.
 class BackgroundChild {
  public:
+  // `program` is looked up in this process's PATH unless it holds a '/'; it runs in
+  // working_directory (empty: this process's).
   BackgroundChild(const std::string& program, const std::vector<std::string>& args,
-                  const std::vector<std::string>& environment);
+                  const std::vector<std::string>& environment,
+                  const std::string& working_directory = "");
   ~BackgroundChild();
   BackgroundChild(const BackgroundChild&) = delete;
   BackgroundChild& operator=(const BackgroundChild&) = delete;
@@ -61,7 +65,8 @@ class BackgroundChild {
   // Waits for the child to end and returns its exit status (ExitStatusOf).
   int Wait();
 
-  // Sends `signal`, then waits as Wait() does.
+  // Sends `signal` to the child's process group, also when the child itself has ended, then
+  // waits as Wait() does.
   int Stop(int signal);
 
  private:

@@ -9,23 +9,16 @@
 // Blocks run in a folder where build/ is this build folder and examples/ the examples, as in the
 // repository; in this test's ROS domain; with my_bt_host on the PATH.
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <ostream>
 #include <sstream>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -247,54 +240,18 @@ struct ScriptRun {
   std::string output;  // standard output and error, interleaved as written
 };
 
-// Runs the script with `bash -e` in a process group of its own, under `timeout` so that a hang
-// ends, with the output going to a file: a background program of the script may outlive it. What
-// is left of the group afterwards is killed.
+// Runs the script with `bash -e` under `timeout`, so that a hang ends, and then kills what is
+// left of its process group: a background program of the script may outlive it.
 ScriptRun RunScript(const std::string& script, const std::vector<std::string>& environment) {
   const ScratchFolder folder;
   const fs::path script_file = folder.path() / "example.sh";
-  const fs::path output_file = folder.path() / "output.txt";
   std::ofstream(script_file) << script;
-
-  std::vector<std::string> argv_texts{"timeout", "--kill-after=10",   kHangLimitSeconds, "bash",
-                                      "-e",      script_file.string()};
-  std::vector<std::string> env_texts = environment;
-  std::vector<char*> argv;
-  for (std::string& text : argv_texts) {
-    argv.push_back(text.data());
-  }
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (std::string& text : env_texts) {
-    envp.push_back(text.data());
-  }
-  envp.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output_file.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-  posix_spawn_file_actions_addchdir_np(&actions, folder.path().c_str());
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  pid_t pid = 0;
-  const int spawn_error =
-      posix_spawnp(&pid, "timeout", &actions, &attributes, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (spawn_error != 0) {
-    throw std::system_error(spawn_error, std::generic_category(), "posix_spawnp timeout");
-  }
-  int wait_status = 0;
-  waitpid(pid, &wait_status, 0);
-  kill(-pid, SIGKILL);
-  std::ifstream output(output_file);
-  return {kestrava::test::ExitStatusOf(wait_status),
-          {std::istreambuf_iterator<char>(output), std::istreambuf_iterator<char>()}};
+  kestrava::test::BackgroundChild run(
+      "timeout", {"--kill-after=10", kHangLimitSeconds, "bash", "-e", script_file.string()},
+      environment, folder.path().string());
+  const int exit_status = run.Wait();
+  run.Stop(SIGKILL);
+  return {exit_status, run.Output()};
 }
 
 // The first shown line that does not appear, within an output line, after the lines shown
