@@ -34,6 +34,41 @@ std::vector<char*> NullTerminated(std::vector<std::string>& texts) {
   return pointers;
 }
 
+// posix_spawn's argv and envp, with the texts they point into.
+class SpawnArguments {
+ public:
+  SpawnArguments(const std::string& program, const std::vector<std::string>& args,
+                 const std::vector<std::string>& environment)
+      : argv_texts_(Join(program, args)),
+        env_texts_(environment),
+        argv_(NullTerminated(argv_texts_)),
+        envp_(NullTerminated(env_texts_)) {}
+  SpawnArguments(const SpawnArguments&) = delete;
+  SpawnArguments& operator=(const SpawnArguments&) = delete;
+
+  char* const* argv() const { return argv_.data(); }
+  char* const* envp() const { return envp_.data(); }
+
+ private:
+  static std::vector<std::string> Join(const std::string& program,
+                                       const std::vector<std::string>& args) {
+    std::vector<std::string> texts{program};
+    texts.insert(texts.end(), args.begin(), args.end());
+    return texts;
+  }
+
+  std::vector<std::string> argv_texts_;
+  std::vector<std::string> env_texts_;
+  std::vector<char*> argv_;
+  std::vector<char*> envp_;
+};
+
+void StartIn(posix_spawn_file_actions_t& actions, const std::string& working_directory) {
+  if (!working_directory.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, working_directory.c_str());
+  }
+}
+
 std::array<int, 2> MakePipe() {
   std::array<int, 2> ends{};
   if (pipe2(ends.data(), O_CLOEXEC) != 0) {
@@ -82,6 +117,11 @@ TemporaryFolder::~TemporaryFolder() {
   std::filesystem::remove_all(path_, ignored);
 }
 
+std::string ReadWholeFile(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
 int ExitStatusOf(int wait_status) {
   return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
 }
@@ -89,11 +129,7 @@ int ExitStatusOf(int wait_status) {
 BackgroundChild::BackgroundChild(const std::string& program, const std::vector<std::string>& args,
                                  const std::vector<std::string>& environment,
                                  const std::string& working_directory) {
-  std::vector<std::string> argv_texts{program};
-  argv_texts.insert(argv_texts.end(), args.begin(), args.end());
-  std::vector<std::string> env_texts = environment;
-  const std::vector<char*> argv = NullTerminated(argv_texts);
-  const std::vector<char*> envp = NullTerminated(env_texts);
+  const SpawnArguments arguments(program, args, environment);
   const std::string output_file = (folder_.path() / kOutputFileName).string();
 
   posix_spawn_file_actions_t actions;
@@ -102,15 +138,13 @@ BackgroundChild::BackgroundChild(const std::string& program, const std::vector<s
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output_file.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-  if (!working_directory.empty()) {
-    posix_spawn_file_actions_addchdir_np(&actions, working_directory.c_str());
-  }
+  StartIn(actions, working_directory);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
   posix_spawnattr_setpgroup(&attributes, 0);
-  const int spawn_error =
-      posix_spawnp(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+  const int spawn_error = posix_spawnp(&pid_, program.c_str(), &actions, &attributes,
+                                       arguments.argv(), arguments.envp());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (spawn_error != 0) {
@@ -123,8 +157,7 @@ BackgroundChild::~BackgroundChild() {
 }
 
 std::string BackgroundChild::Output() const {
-  std::ifstream file(folder_.path() / kOutputFileName);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  return ReadWholeFile(folder_.path() / kOutputFileName);
 }
 
 bool BackgroundChild::Running() const {
@@ -172,24 +205,17 @@ int BackgroundChild::Stop(int signal) {
 ChildOutput RunChild(const std::string& program, const std::vector<std::string>& args,
                      const std::vector<std::string>& environment,
                      const std::string& working_directory) {
-  std::vector<std::string> argv_texts{program};
-  argv_texts.insert(argv_texts.end(), args.begin(), args.end());
-  std::vector<std::string> env_texts = environment;
-  const std::vector<char*> argv = NullTerminated(argv_texts);
-  const std::vector<char*> envp = NullTerminated(env_texts);
-
+  const SpawnArguments arguments(program, args, environment);
   const std::array<int, 2> out = MakePipe();
   const std::array<int, 2> err = MakePipe();
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-  if (!working_directory.empty()) {
-    posix_spawn_file_actions_addchdir_np(&actions, working_directory.c_str());
-  }
+  StartIn(actions, working_directory);
   ChildOutput child;
-  const int spawn_error =
-      posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  const int spawn_error = posix_spawn(&child.pid, program.c_str(), &actions, nullptr,
+                                      arguments.argv(), arguments.envp());
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
   close(err[1]);

@@ -36,6 +36,9 @@ class TemporaryFolder {
   std::filesystem::path path_;
 };
 
+// The bytes of a file; empty when it cannot be read.
+std::string ReadWholeFile(const std::filesystem::path& path);
+
 // The shell's view of a wait status: the exit status, or 128 + the signal that ended the child.
 int ExitStatusOf(int wait_status);
 

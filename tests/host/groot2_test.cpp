@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -31,7 +29,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using BT::NodeStatus;
 using std::chrono::milliseconds;
 using ::testing::ElementsAre;
@@ -194,8 +191,7 @@ struct Recording {
 // timestamp, then 9 bytes per transition (6 of time, 2 of node uid, 1 of status). Throws when the
 // file does not have this shape, a transition cut short included.
 Recording ReadRecording(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  const std::string bytes = kestrava::test::ReadWholeFile(path);
   const std::string magic = std::string("BTCPP4-FileLogger2") + '\x01';
   constexpr std::size_t kTimestampSize = 8;
   constexpr std::size_t kTransitionSize = 9;

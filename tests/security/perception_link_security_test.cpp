@@ -4,8 +4,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <ostream>
 #include <regex>
@@ -140,11 +138,6 @@ kestrava::test::ChildOutput MakeKeystore(const std::vector<std::string>& argumen
   return kestrava::test::RunChild(KESTRAVA_MAKE_KEYSTORE, arguments, environment);
 }
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream file(path);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
 // Each test gets a keystore of its own, made for its ROS domain by make-keystore.sh.
 class PerceptionLinkTest : public ::testing::Test {
  protected:
@@ -219,16 +212,16 @@ TEST_F(PerceptionLinkTest, AnEnclaveNotAllowedToServeIsRefusedTheService) {
 
 TEST_F(PerceptionLinkTest, MakeKeystoreReplacesAKeystoreOnlyWhenForced) {
   const auto authority = std::filesystem::path(keystore_) / "public" / "ca.cert.pem";
-  const std::string first_authority = ReadFile(authority);
+  const std::string first_authority = kestrava::test::ReadWholeFile(authority);
 
   const auto refused = MakeKeystore({keystore_}, EnvironmentFor(kNoSecurity));
   EXPECT_EQ(kestrava::test::ExitStatusOf(refused.wait_status), 1);
   EXPECT_THAT(refused.err, HasSubstr("already holds a keystore; --force replaces it"));
-  EXPECT_EQ(ReadFile(authority), first_authority);
+  EXPECT_EQ(kestrava::test::ReadWholeFile(authority), first_authority);
 
   const auto forced = MakeKeystore({"--force", keystore_}, EnvironmentFor(kNoSecurity));
   EXPECT_EQ(kestrava::test::ExitStatusOf(forced.wait_status), 0) << forced.err;
-  EXPECT_THAT(ReadFile(authority), Not(first_authority));
+  EXPECT_THAT(kestrava::test::ReadWholeFile(authority), Not(first_authority));
 }
 
 struct BrokenSetup {
