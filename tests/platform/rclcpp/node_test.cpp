@@ -13,6 +13,7 @@
 #include "kestrava_arm_perception_srvs/srv/arm_perception_common.hpp"
 #include "rclcpp/graph_listener.hpp"
 #include "rclcpp/rclcpp.hpp"
+#include "rclcpp_release.hpp"
 
 namespace {
 
@@ -246,10 +247,12 @@ TEST_F(NodeTest, ClientNamesArePrefixedExpandedAndDiagnosed) {
     }
   }
   EXPECT_THROW(node->create_client<ArmPerceptionCommon>("srv/{foo}"), std::runtime_error);
+  const auto other = rclcpp::Node::make_shared("other", "/arm");
   EXPECT_THROW(node->create_client<ArmPerceptionCommon>(
-                   "srv", rmw_qos_profile_services_default,
-                   std::make_shared<rclcpp::CallbackGroup>(rclcpp::CallbackGroupType::Reentrant)),
-               std::runtime_error);
+                   "srv", kestrava::test::ServicesQos(),
+                   other->create_callback_group(rclcpp::CallbackGroupType::Reentrant)),
+               std::runtime_error)
+      << "a callback group of another node";
 
   rclcpp::shutdown();
   try {
