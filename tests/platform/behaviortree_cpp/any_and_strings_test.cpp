@@ -133,7 +133,9 @@ TEST(BtConvertFromString, ParsesPrefixesAndReportsFailures) {
       {"vector hole", [] { return convertText<std::vector<double>>("1;;2"); },
        "RuntimeError: Can't convert string [] to double"},
       {"no specialization",
-       [] { return thrownText([] { (void)BT::convertFromString<Unconvertible>("x"); }); },
+       [] {
+         return thrownText([] { (void)BT::convertFromString<Unconvertible>("no conversion"); });
+       },
        "LogicError: You didn't implement the template specialization of convertFromString for "
        "this type: " +
            BT::demangle(typeid(Unconvertible))},
