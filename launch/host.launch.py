@@ -7,8 +7,7 @@ With keystore:=DIR the host runs in its enclave of that keystore, with security 
 """
 
 from launch import LaunchDescription
-from launch.actions import DeclareLaunchArgument, SetEnvironmentVariable, Shutdown
-from launch.conditions import LaunchConfigurationNotEquals
+from launch.actions import DeclareLaunchArgument, OpaqueFunction, SetEnvironmentVariable, Shutdown
 from launch.substitutions import LaunchConfiguration, PathJoinSubstitution
 from launch_ros.actions import Node
 from launch_ros.substitutions import FindPackagePrefix, FindPackageShare
@@ -42,17 +41,26 @@ def security_settings():
     Without it, the processes keep the security settings of the environment. The settings stay
     set for a launch file that includes this one, so that its processes run secured too.
     """
-    with_keystore = LaunchConfigurationNotEquals('keystore', '')
     return [
         DeclareLaunchArgument(
             'keystore', default_value='',
             description='SROS2 keystore of the enclaves (make-keystore.sh); empty: the security '
                         'settings of the environment, none by default'),
-        SetEnvironmentVariable(
-            'ROS_SECURITY_KEYSTORE', LaunchConfiguration('keystore'), condition=with_keystore),
-        SetEnvironmentVariable('ROS_SECURITY_ENABLE', 'true', condition=with_keystore),
+        OpaqueFunction(function=security_variables),
+    ]
+
+
+def security_variables(context):
+    # Decided here rather than by a launch condition: Humble has no condition that compares a
+    # launch argument with a value and Jazzy deprecates the ones it has.
+    keystore = LaunchConfiguration('keystore').perform(context)
+    if not keystore:
+        return []
+    return [
+        SetEnvironmentVariable('ROS_SECURITY_KEYSTORE', keystore),
+        SetEnvironmentVariable('ROS_SECURITY_ENABLE', 'true'),
         # Permissive would run a process without security when its enclave is missing.
-        SetEnvironmentVariable('ROS_SECURITY_STRATEGY', 'Enforce', condition=with_keystore),
+        SetEnvironmentVariable('ROS_SECURITY_STRATEGY', 'Enforce'),
     ]
 
 
