@@ -3,6 +3,7 @@
 #   kestrava::behaviortree     BehaviorTree.CPP v4
 #   kestrava::rclcpp           rclcpp
 #   kestrava::ros_interfaces   std_msgs, geometry_msgs, kestrava_arm_perception_srvs, kestrava_protocol
+# and yaml-cpp, whichever version was found, as kestrava::yaml_cpp.
 
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(systemd REQUIRED IMPORTED_TARGET libsystemd)
@@ -10,6 +11,16 @@ find_package(fmt REQUIRED)
 find_package(spdlog REQUIRED)
 find_package(yaml-cpp REQUIRED)
 find_package(Threads REQUIRED)
+
+# yaml-cpp 0.8 exports the target yaml-cpp::yaml-cpp alone, 0.7 the bare yaml-cpp. Linking a name
+# that is no target falls back to -lyaml-cpp from the system folders, whichever version was found.
+add_library(kestrava_yaml_cpp INTERFACE)
+add_library(kestrava::yaml_cpp ALIAS kestrava_yaml_cpp)
+if(TARGET yaml-cpp::yaml-cpp)
+  target_link_libraries(kestrava_yaml_cpp INTERFACE yaml-cpp::yaml-cpp)
+else()
+  target_link_libraries(kestrava_yaml_cpp INTERFACE yaml-cpp)
+endif()
 
 set(_platform_dir ${CMAKE_CURRENT_SOURCE_DIR}/platform)
 
