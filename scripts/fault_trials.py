@@ -334,7 +334,11 @@ def main():
             profile = work / "fastdds_udp_only.xml"
             profile.write_text(FAST_DDS_UDP_ONLY)
             os.environ["FASTRTPS_DEFAULT_PROFILES_FILE"] = str(profile)
-            os.environ.pop("ROS_LOCALHOST_ONLY", None)
+            # With a localhost-only setting (Humble's ROS_LOCALHOST_ONLY, Jazzy's discovery
+            # range) rmw_fastrtps_cpp chooses its transports itself, shared memory among them,
+            # over the profile's. The namespace has loopback alone, so nothing leaves it anyway.
+            for variable in ("ROS_LOCALHOST_ONLY", "ROS_AUTOMATIC_DISCOVERY_RANGE"):
+                os.environ.pop(variable, None)
         trials = Trials(options, work)
         signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
         plan = [
