@@ -1,6 +1,6 @@
 // Runs the command blocks of README.md that call bt_host, ros2 or the own-host example
 // (my_bt_host), each in a shell of its own, and fails when one fails or prints other results than
-// the README shows. What the README shows is, per block, one of:
+// the README shows, or warns of something deprecated. What the README shows is, per block, one of:
 // - an output block (```text) after it, in the same section: each of its lines must appear in the
 //   output, in this order, within an output line; "..." stands for lines left out;
 // - on a command line, a comment ending in "-> SUCCESS" or "-> FAILURE", optionally followed by
@@ -272,6 +272,21 @@ std::optional<std::string> FirstMissingLine(const std::vector<std::string>& show
   return std::nullopt;
 }
 
+// The first output line that warns of something deprecated, such as a launch file's use of what
+// a newer ROS 2 distribution deprecates.
+std::optional<std::string> FirstDeprecationWarning(const std::string& output) {
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    std::string lower = line;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (lower.find("deprecated") != std::string::npos) {
+      return line;
+    }
+  }
+  return std::nullopt;
+}
+
 class ReadmeExampleTest : public ::testing::TestWithParam<Example> {};
 
 TEST_P(ReadmeExampleTest, PrintsWhatTheReadmeShows) {
@@ -285,6 +300,7 @@ TEST_P(ReadmeExampleTest, PrintsWhatTheReadmeShows) {
                               "--- printed:\n" + run.output;
   EXPECT_EQ(run.exit_status, example.exit_status) << context;
   EXPECT_EQ(FirstMissingLine(example.shown, run.output), std::nullopt) << context;
+  EXPECT_EQ(FirstDeprecationWarning(run.output), std::nullopt) << context;
 }
 
 INSTANTIATE_TEST_SUITE_P(Blocks, ReadmeExampleTest, ::testing::ValuesIn(ReadmeExamples()),
