@@ -29,7 +29,11 @@ cmake --build "$build_dir" --target "${targets[@]}"
 
 # The node logs every step of every run; the fuzzers would spend their time on the terminal.
 export SPDLOG_STDOUT=false SPDLOG_SYSTEMD=false SPDLOG_LEVEL=info
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+# Most of an execution is yaml-cpp allocating under ASan: without the stack of every allocation
+# (malloc_context_size=0) the targets run about one and a half times as fast. A finding's report
+# then lacks where the memory was allocated and freed; run its input again with
+# ASAN_OPTIONS=detect_leaks=1 for those stacks.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:malloc_context_size=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 failed=()
@@ -44,7 +48,8 @@ for target in "${targets[@]}"; do
     fuzz_request_document) seeds=("$root/fuzz/corpus/$target") ;;
     *)
       seeds=("$root/fuzz/corpus/fuzz_answer_reader" "$root/fuzz/corpus/fuzz_response_handling")
-      options+=(-dict="$root/fuzz/answers.dict")
+      # Answers are a few hundred bytes; longer inputs only make each execution slower.
+      options+=(-dict="$root/fuzz/answers.dict" -max_len=1024)
       ;;
   esac
   # Leaks are checked once, by LeakSanitizer at exit: checking after every input that allocated
