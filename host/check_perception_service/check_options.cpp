@@ -13,10 +13,7 @@ using host::UsageError;
 std::vector<RequestSource> DefaultRequests() {
   RequestSource task_info{"task_info task_uid:42;task_name:bowl", {}, {}};
   task_info.settings.task_info = "task_uid:42;task_name:bowl";
-  RequestSource own_paths{
-      "toilet_data_path /srv/kestrava/toilet_data, camera_frame_id camera_02_color_optical_frame",
-      {},
-      {}};
+  RequestSource own_paths{"own toilet_data_path and camera_frame_id", {}, {}};
   own_paths.settings.toilet_data_path = "/srv/kestrava/toilet_data";
   own_paths.settings.camera_frame_id = "camera_02_color_optical_frame";
   return {{"default task", {}, {}}, task_info, own_paths};
