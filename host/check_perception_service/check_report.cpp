@@ -83,7 +83,7 @@ std::string JsonString(const std::string& text) {
       quoted += '\\';
       quoted += c;
     } else if (static_cast<unsigned char>(c) < 0x20) {
-      quoted += fmt::format("\\u{:04x}", static_cast<unsigned>(c));
+      quoted += fmt::format(R"(\u{:04x})", static_cast<unsigned>(c));
     } else {
       quoted += c;
     }
@@ -272,6 +272,7 @@ std::string FormatJunit(const std::vector<AnswerFileResult>& results) {
 
 std::string FormatJson(const LiveResults& results) {
   std::vector<std::string> requests;
+  requests.reserve(results.requests.size());
   for (const RequestResult& request : results.requests) {
     const RequestSummary summary = Summarise(request, results.time_limit);
     std::vector<std::string> answers;
@@ -295,6 +296,7 @@ std::string FormatJson(const LiveResults& results) {
 
 std::string FormatJson(const std::vector<AnswerFileResult>& results) {
   std::vector<std::string> answers;
+  answers.reserve(results.size());
   for (const AnswerFileResult& result : results) {
     answers.push_back(
         JsonVerdict(result.verdict, fmt::format("\"file\": {}, ", JsonString(result.file))));

@@ -14,8 +14,8 @@ std::string ReasonOf(const bt::PerceptionAnswer& answer) {
     return answer.refusal;
   }
   if (answer.error_code == bt::kErrorNoDetection) {
-    return answer.success == false ? "\"success\" is false: the service detected nothing"
-                                   : "\"success\" is true but \"arm_base_end\" is missing";
+    return answer.success == false ? R"("success" is false: the service detected nothing)"
+                                   : R"("success" is true but "arm_base_end" is missing)";
   }
   return {};
 }
