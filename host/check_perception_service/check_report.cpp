@@ -123,7 +123,7 @@ std::string Junit(const char* suite, const std::vector<JunitCase>& cases) {
       "  <testsuite name=\"{2}\" tests=\"{0}\" failures=\"{1}\" errors=\"0\" skipped=\"0\">\n",
       cases.size(), failures, suite);
   for (const JunitCase& test : cases) {
-    xml += fmt::format("    <testcase classname=\"{}\" name=\"{}\"", suite, XmlEscaped(test.name));
+    xml += fmt::format(R"(    <testcase classname="{}" name="{}")", suite, XmlEscaped(test.name));
     if (test.problems.empty()) {
       xml += "/>\n";
       continue;
@@ -256,6 +256,7 @@ std::string FormatTable(const std::vector<AnswerFileResult>& results) {
 
 std::string FormatJunit(const LiveResults& results) {
   std::vector<JunitCase> cases;
+  cases.reserve(results.requests.size());
   for (const RequestResult& request : results.requests) {
     cases.push_back({request.name, ProblemsOf(request, results.time_limit)});
   }
@@ -264,6 +265,7 @@ std::string FormatJunit(const LiveResults& results) {
 
 std::string FormatJunit(const std::vector<AnswerFileResult>& results) {
   std::vector<JunitCase> cases;
+  cases.reserve(results.size());
   for (const AnswerFileResult& result : results) {
     cases.push_back({result.file, ProblemsOf(result)});
   }
