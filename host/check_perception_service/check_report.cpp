@@ -216,27 +216,28 @@ bool AllPassed(const std::vector<AnswerFileResult>& results) {
 }
 
 std::string FormatTable(const LiveResults& results) {
-  std::vector<Row> rows{{"REQUEST", "ANSWERED", "LATE", "MEDIAN_MS", "P99_MS", "MAX_MS", "ROUNDS",
-                         "END", "ERROR_CODE", "STATUS_CODE", "POSE OR REASON"}};
+  std::vector<Row> rows{{"REQUEST", "END", "ERROR_CODE", "STATUS_CODE", "ROUNDS", "ANSWERED",
+                         "LATE", "MEDIAN_MS", "P99_MS", "MAX_MS", "POSE OR REASON"}};
   for (const RequestResult& request : results.requests) {
     const RequestSummary summary = Summarise(request, results.time_limit);
-    Row timing{request.name,
-               fmt::format("{}/{}", summary.answered, request.exchanges.size()),
-               std::to_string(summary.late),
-               Milliseconds(summary.median),
-               Milliseconds(summary.p99),
-               Milliseconds(summary.max)};
+    const Row timing{fmt::format("{}/{}", summary.answered, request.exchanges.size()),
+                     std::to_string(summary.late), Milliseconds(summary.median),
+                     Milliseconds(summary.p99), Milliseconds(summary.max)};
     if (summary.answers.empty()) {
-      timing.insert(timing.end(), {"-", "-", "-", "-", "no answer"});
-      rows.push_back(timing);
+      Row row{request.name, "-", "-", "-", "-"};
+      row.insert(row.end(), timing.begin(), timing.end());
+      row.emplace_back("no answer");
+      rows.push_back(std::move(row));
     }
-    // A request whose answers differed between rounds gets a row for each answer.
+    // A request whose answers differed between rounds gets a row for each answer; the first
+    // one carries the request's times.
     for (std::size_t i = 0; i < summary.answers.size(); ++i) {
       const auto& [verdict, rounds] = summary.answers[i];
-      Row row = i == 0 ? timing : Row(timing.size());
-      row.insert(row.end(),
-                 {std::to_string(rounds), EndOf(verdict), std::to_string(verdict.error_code),
-                  std::to_string(verdict.status_code), DetailOf(verdict)});
+      Row row{i == 0 ? request.name : "", EndOf(verdict), std::to_string(verdict.error_code),
+              std::to_string(verdict.status_code), std::to_string(rounds)};
+      const Row times = i == 0 ? timing : Row(timing.size());
+      row.insert(row.end(), times.begin(), times.end());
+      row.push_back(DetailOf(verdict));
       rows.push_back(std::move(row));
     }
   }
