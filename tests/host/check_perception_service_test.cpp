@@ -255,7 +255,8 @@ TEST_P(CheckLiveTest, VerdictAndCodesAreTheNodesForEachRequest) {
 
 INSTANTIATE_TEST_SUITE_P(ExampleAnswers, CheckLiveTest,
                          ::testing::Values("success", "not_found", "missing_arm_block", "malformed",
-                                           "unusable_arm_pose"));
+                                           "unusable_arm_pose"),
+                         [](const auto& info) { return info.param; });
 
 TEST(CheckLiveLateTest, AnswersAfterTheTimeLimitAreLate) {
   kestrava::test::BackgroundChild service = StartService(kSuccess, "1200");
