@@ -1,7 +1,8 @@
-// Any task settings on the blackboard: the request must be a YAML document that reads back as
-// exactly "aruco_config_path", "time_out" and "camera_frame_id", in this order, holding the
-// values the settings imply; the task description must split as name:value pairs do. A time
-// limit that is NaN must be refused before anything is sent.
+// Any task settings and time limit, given to the request writer alone: the request must be a
+// YAML document that reads back as exactly "aruco_config_path", "time_out" and "camera_frame_id",
+// in this order, holding the values the settings imply, and that the request check accepts; the
+// fixed-trajectory path must be the one the settings imply, and the task description must split
+// as name:value pairs do.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -15,7 +16,8 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <yaml-cpp/yaml.h>
 
-#include "fuzz_support.hpp"
+#include "fuzz_checks.hpp"
+#include "kestrava_arm_behavior_tree/action/perception_contract.hpp"
 #include "kestrava_arm_behavior_tree/common/utils.hpp"
 
 namespace {
@@ -23,28 +25,19 @@ namespace {
 using namespace kestrava_arm::bt::fuzzing;
 using NameValues = std::unordered_map<std::string, std::string>;
 
-constexpr std::size_t kMaxSettingLength = 256;
-constexpr const char* kTimeLimitKey = "time_limit";
+using kestrava_arm::bt::TaskSettings;
 
-// The settings a run reads from the blackboard; empty when there is no such entry.
+constexpr std::size_t kMaxSettingLength = 256;
+
 struct Settings {
   double time_limit = 0;
-  std::optional<std::string> toilet_data_path;
-  std::optional<std::string> task_info;
-  std::optional<std::string> aruco_config_path;
-  std::optional<std::string> fix_trajectory_path;
-  std::optional<std::string> camera_frame_id;
+  TaskSettings task;
 };
 
-struct SettingKey {
-  const char* key;
-  std::optional<std::string> Settings::*value;
-};
-constexpr SettingKey kSettingKeys[] = {{"toilet_data_path", &Settings::toilet_data_path},
-                                       {"task_info", &Settings::task_info},
-                                       {"aruco_config_path", &Settings::aruco_config_path},
-                                       {"fix_trajectory_path", &Settings::fix_trajectory_path},
-                                       {"camera_frame_id", &Settings::camera_frame_id}};
+using Setting = std::optional<std::string> TaskSettings::*;
+constexpr Setting kSettings[] = {
+    &TaskSettings::toilet_data_path, &TaskSettings::task_info, &TaskSettings::aruco_config_path,
+    &TaskSettings::fix_trajectory_path, &TaskSettings::camera_frame_id};
 
 // The length of the UTF-8 sequence at `at` when it is well formed and encodes a character, not
 // one of Unicode's noncharacters (which yaml-cpp 0.7 replaces by U+FFFD in quoted values); 0
@@ -94,15 +87,15 @@ Settings ConsumeSettings(FuzzedDataProvider& input) {
   Settings settings;
   const auto bits = input.ConsumeIntegral<std::uint64_t>();
   std::memcpy(&settings.time_limit, &bits, sizeof bits);  // every double, NaN and infinities too
-  for (const auto& setting : kSettingKeys) {
+  for (const Setting setting : kSettings) {
     if (input.ConsumeBool()) {
-      settings.*setting.value = AsUtf8(input.ConsumeRandomLengthString(kMaxSettingLength));
+      settings.task.*setting = AsUtf8(input.ConsumeRandomLengthString(kMaxSettingLength));
     }
   }
   // A known limit of yaml-cpp 0.7, outside the node: its emitter writes a value that ends in a
   // carriage return unquoted, and its reader takes that CR and the line end after it for one
   // line break. Only the first line can end so; kept out so that the fuzzer looks further.
-  if (auto& aruco = settings.aruco_config_path) {
+  if (auto& aruco = settings.task.aruco_config_path) {
     while (!aruco->empty() && aruco->back() == '\r') {
       aruco->pop_back();
     }
@@ -168,7 +161,7 @@ std::string ValueOrDefault(const std::optional<std::string>& value, const std::s
   return value && !value->empty() ? *value : fallback;
 }
 
-ExpectedRun ExpectedFrom(const Settings& settings) {
+ExpectedRun ExpectedFrom(const TaskSettings& settings) {
   const std::string data_path = settings.toilet_data_path.value_or("/opt/kestrava/toilet_data");
   const NameValues task = ExpectedNameValues(settings.task_info.value_or(""));
   const auto identifier = [&](const char* name) {
@@ -208,67 +201,26 @@ void CheckRequest(const std::string& request_yaml, const Settings& settings,
   }
 }
 
-// A NaN time limit would never expire: the run must fail its first tick instead of starting.
-void CheckRefused(BT::Tree& tree) {
-  try {
-    tree.tickOnce();
-  } catch (const BT::NodeExecutionError& error) {
-    const std::string& message = error.originalMessage();
-    // The value is "nan" or "-nan": NaNs carry a sign bit.
-    if (message.find("input port \"timeout_duration\" is ") == std::string::npos ||
-        message.find("nan; expected") == std::string::npos) {
-      Fail(fmt::format("a NaN time limit was refused with {:?}", message));
-    }
-    return;
-  }
-  Fail("a NaN time limit was not refused");
-}
-
-void PutOnBlackboard(BT::Blackboard& blackboard, const Settings& settings) {
-  blackboard.set(kTimeLimitKey, settings.time_limit);
-  for (const auto& setting : kSettingKeys) {
-    if (const auto& value = settings.*setting.value) {
-      blackboard.set(setting.key, *value);
-    } else {
-      blackboard.unset(setting.key);
-    }
-  }
-  blackboard.set("fix_trajectory", std::string());
-}
-
-struct Fixture {
-  Fixture() { harness.service().AnswerAllWith(kestrava_arm::bt::testing::SuccessAnswer()); }
-
-  kestrava_arm::bt::testing::NodeHarness& harness = SharedHarness();
-  BT::Tree tree = harness.CreateTree(fmt::format("{{{}}}", kTimeLimitKey));
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static Fixture fixture;
   FuzzedDataProvider input(data, size);
   const Settings settings = ConsumeSettings(input);
-  for (const auto& setting : kSettingKeys) {
-    CheckHelpers((settings.*setting.value).value_or(""));
+  for (const Setting setting : kSettings) {
+    CheckHelpers((settings.task.*setting).value_or(""));
   }
-  BT::Blackboard& blackboard = *fixture.harness.blackboard();
-  PutOnBlackboard(blackboard, settings);
-  const ExpectedRun expected = ExpectedFrom(settings);
-
-  fixture.harness.service().ForgetRequests();
-  if (std::isnan(settings.time_limit)) {
-    CheckRefused(fixture.tree);
-    return 0;
+  const ExpectedRun expected = ExpectedFrom(settings.task);
+  const kestrava_arm::bt::PerceptionRequest request =
+      kestrava_arm::bt::WritePerceptionRequest(settings.task, settings.time_limit);
+  CheckRequest(request.request_yaml, settings, expected);
+  if (const auto complaint = kestrava_arm::bt::CheckRequestDocument(request.request_yaml)) {
+    Fail(fmt::format("the request check refuses {:?}: {}", request.request_yaml, *complaint));
   }
-  // The run may end within its first tickOnce: the answer wakes the tree at once.
-  const BT::NodeStatus status = RunToEnd(fixture.tree);
-  CheckRequest(fixture.harness.service().WaitForRequest(0), settings, expected);
-  // A time limit that expires at once ends the run before the answer; no path is published then.
-  if (status == BT::NodeStatus::SUCCESS &&
-      blackboard.get<std::string>("fix_trajectory") != expected.fix_trajectory) {
-    Fail(fmt::format("fix_trajectory {:?}, expected {:?}",
-                     blackboard.get<std::string>("fix_trajectory"), expected.fix_trajectory));
+  if (request.aruco_config_path != expected.aruco_config_path ||
+      request.fix_trajectory_path != expected.fix_trajectory) {
+    Fail(fmt::format("paths {:?} and {:?}, expected {:?} and {:?}", request.aruco_config_path,
+                     request.fix_trajectory_path, expected.aruco_config_path,
+                     expected.fix_trajectory));
   }
   return 0;
 }

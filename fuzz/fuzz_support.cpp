@@ -1,7 +1,6 @@
 #include "fuzz_support.hpp"
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 
 namespace kestrava_arm::bt::fuzzing {
@@ -29,11 +28,6 @@ testing::NodeHarness& SharedHarness() {
 
 BT::NodeStatus RunToEnd(BT::Tree& tree) {
   return testing::TickUntilDone(tree, std::chrono::microseconds(0));
-}
-
-void Fail(const std::string& what) {
-  std::fprintf(stderr, "fuzz property broken: %s\n", what.c_str());
-  std::abort();
 }
 
 }  // namespace kestrava_arm::bt::fuzzing

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <string>
-
 #include "behaviortree_cpp/bt_factory.h"
+#include "fuzz_checks.hpp"
 #include "node_harness.hpp"
 
 namespace kestrava_arm::bt::fuzzing {
@@ -13,8 +12,5 @@ testing::NodeHarness& SharedHarness();
 
 // Ticks the tree to the end of its run without pausing: the stub answers at once.
 BT::NodeStatus RunToEnd(BT::Tree& tree);
-
-// Reports a broken property and aborts, so that libFuzzer keeps the input as a finding.
-[[noreturn]] void Fail(const std::string& what);
 
 }  // namespace kestrava_arm::bt::fuzzing

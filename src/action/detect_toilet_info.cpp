@@ -1,129 +1,94 @@
 #include "kestrava_arm_behavior_tree/action/detect_toilet_info.hpp"
 
-#include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <stdexcept>
-#include <unordered_map>
+#include <optional>
 #include <utility>
 
 #include <fmt/format.h>
-#include <yaml-cpp/yaml.h>
 
 #include "behaviortree_cpp/bt_factory.h"
+#include "kestrava_arm_behavior_tree/action/perception_contract.hpp"
 #include "kestrava_arm_behavior_tree/common/utils.hpp"
 
 namespace kestrava_arm::bt {
 namespace {
 
-constexpr const char* kDefaultToiletDataPath = "/opt/kestrava/toilet_data";
-constexpr const char* kDefaultCameraFrameId = "camera_06_color_optical_frame";
-constexpr const char* kDefaultTaskId = "default";
 constexpr std::chrono::seconds kServiceWait{1};
-constexpr std::size_t kTranslationValues = 3;
-constexpr std::size_t kRotationValues = 4;
 
 // Shared by every instance of the process, so that the waiting message is logged only once.
 std::atomic<bool> first_wait{true};
 
 using ArmPerceptionCommon = DetectToiletInfo::ArmPerceptionCommon;
 
-// A string setting from the blackboard, or `fallback` when the entry is absent or holds nothing.
-std::string ReadSetting(const BT::Blackboard& blackboard, const std::string& key,
-                        const std::string& fallback) {
+// A string setting from the blackboard; nothing when the entry is absent or holds nothing.
+std::optional<std::string> ReadSetting(const BT::Blackboard& blackboard, const std::string& key) {
   std::string value;
-  return blackboard.get(key, value) ? value : fallback;
-}
-
-struct TaskIdentity {
-  std::string uid;
-  std::string name;
-};
-
-// Takes "task_uid" and "task_name" from a task description such as "task_uid:42;task_name:bowl".
-TaskIdentity ParseTaskInfo(const std::string& task_info) {
-  std::unordered_map<std::string, std::string> taskcfg_map;
-  GetNameValues(task_info, taskcfg_map);
-  LOG_INFO("DetectToiletInfo onStart, task_info: {}, taskcfg_map: {}", task_info,
-           taskcfg_map.size());
-  TaskIdentity task;
-  if (const auto uid = taskcfg_map.find("task_uid"); uid != taskcfg_map.end()) {
-    task.uid = uid->second;
-    LOG_INFO("DetectToiletInfo onStart, task_uid: {}", task.uid);
+  if (blackboard.get(key, value)) {
+    return value;
   }
-  if (const auto name = taskcfg_map.find("task_name"); name != taskcfg_map.end()) {
-    task.name = name->second;
-    LOG_INFO("DetectToiletInfo onStart, task_name: {}", task.name);
+  return std::nullopt;
+}
+
+void LogTaskIdentity(const std::string& task_info) {
+  const TaskIdentity task = ReadTaskIdentity(task_info);
+  LOG_INFO("DetectToiletInfo onStart, task_info: {}, taskcfg_map: {}", task_info, task.pairs);
+  if (task.uid) {
+    LOG_INFO("DetectToiletInfo onStart, task_uid: {}", *task.uid);
   }
-  return task;
-}
-
-std::string RequestDocument(const std::string& aruco_config_path, double time_out,
-                            const std::string& camera_frame_id) {
-  YAML::Node request;
-  request["aruco_config_path"] = aruco_config_path;
-  request["time_out"] = time_out;
-  request["camera_frame_id"] = camera_frame_id;
-  YAML::Emitter emitter;
-  emitter << request;
-  return emitter.c_str();
-}
-
-// A list of numbers of a pose block; fewer than `min_count` values make the answer malformed.
-std::vector<double> ReadPoseValues(const YAML::Node& block, const char* block_name, const char* key,
-                                   std::size_t min_count) {
-  auto values = block[key].as<std::vector<double>>();
-  if (values.size() < min_count) {
-    throw std::runtime_error(fmt::format("{}: \"{}\" has {} values, at least {} expected",
-                                         block_name, key, values.size(), min_count));
-  }
-  return values;
-}
-
-struct PoseMembers {
-  std::vector<double>& rotation;
-  std::vector<double>& translation;
-  std::string& description;
-};
-
-void RequireFiniteValues(const std::vector<double>& values, const char* block_name,
-                         const char* key) {
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (!std::isfinite(values[i])) {
-      throw std::runtime_error(fmt::format("{}: \"{}\" value {} is {}, a finite number expected",
-                                           block_name, key, i, values[i]));
-    }
+  if (task.name) {
+    LOG_INFO("DetectToiletInfo onStart, task_name: {}", *task.name);
   }
 }
 
-// The arm is sent every value of the pose: one that is not finite, or a quaternion of four
-// zeros, which cannot be normalised to a rotation, makes the answer malformed.
-void RequireArmCanActOn(const PoseMembers& pose, const char* block_name) {
-  RequireFiniteValues(pose.translation, block_name, "translation");
-  RequireFiniteValues(pose.rotation, block_name, "rotation");
-  const auto quaternion_end = pose.rotation.begin() + kRotationValues;
-  if (std::all_of(pose.rotation.begin(), quaternion_end, [](double v) { return v == 0.0; })) {
-    throw std::runtime_error(fmt::format(
-        "{}: \"rotation\" values 0 to {} are all zero, a quaternion of non-zero length expected",
-        block_name, kRotationValues - 1));
+// The settings in the order a run has always read them, the task description logged as soon as
+// it is read.
+TaskSettings ReadTaskSettings(const BT::Blackboard& blackboard) {
+  TaskSettings settings;
+  settings.toilet_data_path = ReadSetting(blackboard, kToiletDataPathKey);
+  settings.task_info = ReadSetting(blackboard, kTaskInfoKey);
+  if (settings.task_info) {
+    LogTaskIdentity(*settings.task_info);
   }
+  settings.aruco_config_path = ReadSetting(blackboard, kArucoConfigPathKey);
+  settings.fix_trajectory_path = ReadSetting(blackboard, kFixTrajectoryPathKey);
+  settings.camera_frame_id = ReadSetting(blackboard, kCameraFrameIdKey);
+  return settings;
 }
 
-// What a pose block is read for: only a published pose must be one the arm can act on.
-enum class PoseUse { kLogged, kPublished };
-
-// Replaces each member as soon as its value is converted, then logs the pose.
-void ReadPoseBlock(const YAML::Node& block, const char* block_name, const char* side, PoseUse use,
-                   PoseMembers pose) {
-  pose.rotation = ReadPoseValues(block, block_name, "rotation", kRotationValues);
-  pose.translation = ReadPoseValues(block, block_name, "translation", kTranslationValues);
-  pose.description = block["description"].as<std::string>();
-  if (use == PoseUse::kPublished) {
-    RequireArmCanActOn(pose, block_name);
-  }
+void LogPose(const PerceptionPose& pose, const char* side) {
   LOG_INFO("DetectToiletInfo {} translation: {}, {}, {}; rotation: {}, {}, {}, {}", side,
            pose.translation[0], pose.translation[1], pose.translation[2], pose.rotation[0],
            pose.rotation[1], pose.rotation[2], pose.rotation[3]);
+}
+
+PerceptionAnswer RefusedAnswer(std::string reason) {
+  PerceptionAnswer answer;
+  answer.refusal = std::move(reason);
+  return answer;
+}
+
+// The verdict on the response a future carries, with the lines the node has always logged while
+// it read one: the document, then each pose block read whole, arm before camera.
+PerceptionAnswer ReadResponse(const DetectToiletInfo::ResponseFuture& future) {
+  std::shared_ptr<ArmPerceptionCommon::Response> response;
+  try {
+    response = future.get();
+  } catch (const std::exception& error) {
+    return RefusedAnswer(error.what());
+  }
+  if (!response) {
+    return RefusedAnswer("empty response");
+  }
+  LOG_INFO("arm perception info:\n{}", response->response_yaml);
+  PerceptionAnswer answer = ReadPerceptionAnswer(response->response_yaml);
+  if (answer.arm) {
+    LogPose(*answer.arm, "arm");
+  }
+  if (answer.camera) {
+    LogPose(*answer.camera, "cam");
+  }
+  return answer;
 }
 
 // The response a completed future carries; null when it carries an error instead.
@@ -181,36 +146,14 @@ BT::NodeStatus DetectToiletInfo::onStart() {
   }
   timeout_duration_ = ReadTimeLimit();
 
-  const BT::Blackboard& blackboard = *config().blackboard;
-  const std::string toilet_data_path =
-      ReadSetting(blackboard, kToiletDataPathKey, kDefaultToiletDataPath);
-  TaskIdentity task;
-  if (std::string task_info; blackboard.get(kTaskInfoKey, task_info)) {
-    task = ParseTaskInfo(task_info);
-  }
-  if (task.uid.empty()) {
-    task.uid = kDefaultTaskId;
-  }
-  if (task.name.empty()) {
-    task.name = kDefaultTaskId;
-  }
-  const std::string task_dir = toilet_data_path + "/" + task.uid + "/";
-
-  std::string aruco_config_path = ReadSetting(blackboard, kArucoConfigPathKey, "");
-  if (aruco_config_path.empty()) {
-    aruco_config_path = task_dir + "aruco_detection_config.yaml";
-  }
-  fix_trajectory_path_ = ReadSetting(blackboard, kFixTrajectoryPathKey, "");
-  if (fix_trajectory_path_.empty()) {
-    fix_trajectory_path_ = task_dir + task.name + ".txt";
-  }
-  const std::string camera_frame_id =
-      ReadSetting(blackboard, kCameraFrameIdKey, kDefaultCameraFrameId);
-  LOG_INFO("arm perception aruco_config_path: {}, fix_trajectory_path: {}", aruco_config_path,
-           fix_trajectory_path_);
+  const PerceptionRequest perception_request =
+      WritePerceptionRequest(ReadTaskSettings(*config().blackboard), timeout_duration_);
+  fix_trajectory_path_ = perception_request.fix_trajectory_path;
+  LOG_INFO("arm perception aruco_config_path: {}, fix_trajectory_path: {}",
+           perception_request.aruco_config_path, fix_trajectory_path_);
 
   auto request = std::make_shared<ArmPerceptionCommon::Request>();
-  request->request_yaml = RequestDocument(aruco_config_path, timeout_duration_, camera_frame_id);
+  request->request_yaml = perception_request.request_yaml;
   LOG_INFO("arm perception request: {}", request->request_yaml);
 
   if (!client_ || !client_->wait_for_service(kServiceWait)) {
@@ -268,41 +211,18 @@ void DetectToiletInfo::ToiletInfoCallback(ResponseFuture future) {
       LOG_INFO("DetectToiletInfo dropped a perception response that answers no pending request");
       return;
     }
-    try {
-      HandleResponse(future);
-    } catch (const std::exception& e) {
-      LOG_ERROR("Exception in ToiletInfoCallback: {}", e.what());
-      error_code_ = kErrorBadResponse;
+    const PerceptionAnswer answer = ReadResponse(future);
+    if (answer.error_code == kErrorBadResponse) {
+      LOG_ERROR("Exception in ToiletInfoCallback: {}", answer.refusal);
+    }
+    error_code_ = answer.error_code;
+    if (error_code_ == kErrorNone) {
+      transfor_matrix_ = TransforMatrixOf(*answer.arm);
     }
     response_received_ = true;
   }
   // A host that sleeps between ticks in Tree::sleep ticks again now, not when its sleep ends.
   emitWakeUpSignal();
-}
-
-void DetectToiletInfo::HandleResponse(const ResponseFuture& future) {
-  const auto& response = future.get();
-  if (!response) {
-    throw std::runtime_error("empty response");
-  }
-  const std::string response_yaml = response->response_yaml;
-  LOG_INFO("arm perception info:\n{}", response_yaml);
-  const YAML::Node document = YAML::Load(response_yaml);
-  if (!document["success"].as<bool>()) {
-    error_code_ = kErrorNoDetection;
-    return;
-  }
-  error_code_ = kErrorNone;
-  if (const YAML::Node arm = document["arm_base_end"]; arm.IsDefined()) {
-    ReadPoseBlock(arm, "arm_base_end", "arm", PoseUse::kPublished,
-                  {arm_rotation_, arm_translation_, arm_description_});
-  } else {
-    error_code_ = kErrorNoDetection;
-  }
-  if (const YAML::Node cam = document["camera_end"]; cam.IsDefined()) {
-    ReadPoseBlock(cam, "camera_end", "cam", PoseUse::kLogged,
-                  {cam_rotation_, cam_translation_, cam_description_});
-  }
 }
 
 BT::NodeStatus DetectToiletInfo::onRunning() {
@@ -325,16 +245,13 @@ BT::NodeStatus DetectToiletInfo::FinishWithResponse() {
   StopAwaitingResponse();
   LOG_INFO("{}arm perception detect toilet cost {:.4f} ms{}", BOLD_MAGENTA,
            ElapsedWholeMilliseconds(), RESET);
+  status_code_ = StatusCodeOf(error_code_);
   if (error_code_ != kErrorNone) {
-    status_code_ = kStatusDetectionFailed;
     setOutput<int>("error_code", error_code_);
     setOutput<int>("status_code", status_code_);
     return BT::NodeStatus::FAILURE;
   }
-  status_code_ = kStatusSucceeded;
-  std::vector<double> transfor_matrix = arm_translation_;
-  transfor_matrix.insert(transfor_matrix.end(), arm_rotation_.begin(), arm_rotation_.end());
-  setOutput<std::vector<double>>("transfor_matrix", transfor_matrix);
+  setOutput<std::vector<double>>("transfor_matrix", transfor_matrix_);
   setOutput<std::string>("fix_trajectory", fix_trajectory_path_);
   setOutput<int>("error_code", error_code_);
   setOutput<int>("status_code", status_code_);

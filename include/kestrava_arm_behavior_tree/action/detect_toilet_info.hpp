@@ -59,7 +59,6 @@ class DetectToiletInfo : public BT::StatefulActionNode {
   double ReadTimeLimit() const;
   BT::NodeStatus SendRequest(std::shared_ptr<ArmPerceptionCommon::Request> request);
   BT::NodeStatus FailServiceUnavailable();
-  void HandleResponse(const ResponseFuture& future);
   BT::NodeStatus FinishWithResponse();
   BT::NodeStatus FinishWithTimeout();
   bool AwaitsResponseTo(const ResponseFuture& future) const;
@@ -75,12 +74,8 @@ class DetectToiletInfo : public BT::StatefulActionNode {
   // The steady clock: NTP may step the wall clock by hours while a run waits.
   std::chrono::steady_clock::time_point start_time_{};
   std::shared_ptr<rclcpp::Node> node_;
-  std::vector<double> cam_rotation_;
-  std::vector<double> cam_translation_;
-  std::string cam_description_;
-  std::vector<double> arm_rotation_;
-  std::vector<double> arm_translation_;
-  std::string arm_description_;
+  // The arm-base pose of the last answer taken.
+  std::vector<double> transfor_matrix_;
   std::string fix_trajectory_path_;
   int32_t status_code_{kStatusInitial};
   int32_t error_code_{kErrorNone};

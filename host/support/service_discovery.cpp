@@ -1,4 +1,4 @@
-#include "service_discovery.hpp"
+#include "kestrava_arm_host/service_discovery.hpp"
 
 #include <algorithm>
 

@@ -1,0 +1,121 @@
+#include "check_options.hpp"
+
+#include "kestrava_arm_host/command_line.hpp"
+
+namespace kestrava_arm::check {
+namespace {
+
+using host::OptionDefinition;
+using host::UsageError;
+
+// The tasks a run of the example tree meets: no settings, a task description, and a data
+// directory and camera of their own.
+std::vector<RequestSource> DefaultRequests() {
+  RequestSource task_info{"task_info task_uid:42;task_name:bowl", {}, {}};
+  task_info.settings.task_info = "task_uid:42;task_name:bowl";
+  RequestSource own_paths{"own toilet_data_path and camera_frame_id", {}, {}};
+  own_paths.settings.toilet_data_path = "/srv/kestrava/toilet_data";
+  own_paths.settings.camera_frame_id = "camera_02_color_optical_frame";
+  return {{"default task", {}, {}}, task_info, own_paths};
+}
+
+// What the command line asked of each mode, to tell a mixture apart.
+struct Given {
+  std::vector<RequestSource> requests;
+  std::vector<std::string> live_options;
+};
+
+std::vector<OptionDefinition> OptionDefinitions(CheckOptions& options, Given& given) {
+  const auto live = [&given](const char* name, auto apply) {
+    return [&given, name, apply](const std::string& value) {
+      given.live_options.emplace_back(name);
+      apply(value);
+    };
+  };
+  return {
+      {"--service", "NAME", "live: the service to check (default: /arm_perception_common)",
+       live("--service", [&options](const std::string& value) { options.service_name = value; })},
+      {"--task-info", "TEXT",
+       "live: send the request of a task with this task description, e.g. "
+       "'task_uid:42;task_name:bowl' (repeatable; replaces the default tasks)",
+       live("--task-info",
+            [&given](const std::string& value) {
+              RequestSource task{"task_info " + value, {}, {}};
+              task.settings.task_info = value;
+              given.requests.push_back(std::move(task));
+            })},
+      {"--request", "FILE",
+       "live: send the request document in FILE as it is (repeatable; replaces the default "
+       "tasks)",
+       live("--request",
+            [&given](const std::string& value) {
+              given.requests.push_back({"request " + value, {}, value});
+            })},
+      {"--rounds", "N", "live: send each request N times (default: 10)",
+       live("--rounds",
+            [&options](const std::string& value) {
+              options.rounds = host::ParseWholeNumber<int>("--rounds", value, "rounds", 1);
+            })},
+      {"--time-limit-ms", "N",
+       "live: the node's time limit, sent in the requests; a later answer is late (default: "
+       "2000, as in the example tree)",
+       live("--time-limit-ms",
+            [&options](const std::string& value) {
+              options.time_limit = host::ParseMilliseconds("--time-limit-ms", value);
+            })},
+      {"--wait-for-service-ms", "N",
+       "live: wait up to N milliseconds for the service to be discovered (default: 10000)",
+       live("--wait-for-service-ms",
+            [&options](const std::string& value) {
+              options.service_wait = host::ParseMilliseconds("--wait-for-service-ms", value);
+            })},
+      {"--answer", "FILE",
+       "offline: judge the answer document in FILE as the node would, without any service "
+       "(repeatable)",
+       [&options](const std::string& value) { options.answer_files.push_back(value); }},
+      {"--junit", "FILE", "also write the verdicts as a JUnit report to FILE",
+       [&options](const std::string& value) { options.junit_file = value; }},
+      {"--json", "FILE", "also write the verdicts as JSON to FILE",
+       [&options](const std::string& value) { options.json_file = value; }},
+      {"--help", "", "show this help and exit",
+       [&options](const std::string&) { options.help = true; }},
+  };
+}
+
+}  // namespace
+
+CheckOptions ParseCheckOptions(int argc, const char* const argv[]) {
+  CheckOptions options;
+  Given given;
+  options.ros_args = host::ParseCommandLine(argc, argv, OptionDefinitions(options, given));
+  if (!options.answer_files.empty() && !given.live_options.empty()) {
+    throw UsageError(
+        "--answer judges saved answers without a service; it cannot be combined "
+        "with " +
+        given.live_options.front());
+  }
+  options.requests = given.requests.empty() ? DefaultRequests() : std::move(given.requests);
+  return options;
+}
+
+std::string CheckUsage() {
+  CheckOptions options;
+  Given given;
+  return "Usage: check_perception_service [options] [--ros-args ...]\n"
+         "       check_perception_service --answer FILE [--answer FILE ...] [options]\n"
+         "Sends a running perception service the requests DetectToiletInfo sends and tells for\n"
+         "each answer whether the node would take it, and how fast it came. With --answer it\n"
+         "judges saved answer documents instead, without any service.\n"
+         "\n"
+         "Options:\n" +
+         host::DescribeOptions(OptionDefinitions(options, given)) +
+         "\n"
+         "Exit status:\n"
+         "  0  the node would take every answer (live: each within the time limit)\n"
+         "  1  the node would refuse an answer, or one came late or not at all\n"
+         "  2  the command line is wrong\n"
+         "  3  setup failed: no service discovered within the wait, a file that cannot be\n"
+         "     read or written, a request file that is no request document, or ROS 2\n";
+}
+
+}  // namespace kestrava_arm::check
