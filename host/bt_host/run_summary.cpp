@@ -62,14 +62,18 @@ auto Mapped(const std::vector<T>& items, Function function) {
 
 }  // namespace
 
-DurationFigures FiguresOf(const std::vector<RunRecord>& runs) {
-  if (runs.empty()) {
+DurationFigures FiguresOfDurations(std::vector<double> durations_ms) {
+  if (durations_ms.empty()) {
     return {};
   }
-  std::vector<double> sorted = Mapped(runs, [](const RunRecord& run) { return run.duration_ms; });
-  std::sort(sorted.begin(), sorted.end());
+  std::sort(durations_ms.begin(), durations_ms.end());
+  const std::vector<double>& sorted = durations_ms;
   return {sorted.front(), NearestRank(sorted, 50), NearestRank(sorted, 90), NearestRank(sorted, 99),
           sorted.back()};
+}
+
+DurationFigures FiguresOf(const std::vector<RunRecord>& runs) {
+  return FiguresOfDurations(Mapped(runs, [](const RunRecord& run) { return run.duration_ms; }));
 }
 
 std::vector<OutcomeCount> CountOutcomes(const std::vector<RunRecord>& runs) {
