@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs bench/dds_round_trip over each middleware against simulated_perception_service in a process
-# of its own, logging off (no sinks for the node's lines), and prints its tables; with COUNT=1 also
-# the instructions of the client process per run of each step (callgrind).
+# of its own, logging off (no sinks for the node's lines), and prints its tables, then the run
+# times of `bt_host --repeat 2000` against the same service; with COUNT=1 also the instructions
+# of the benchmark's process per run of each step (callgrind).
 #   WORKSPACE      a colcon workspace with the package built, as run-ros2-tests.sh builds it
 #   BUILD_DIR      the package's build folder (default: the workspace's)
 #   ROS_SETUP      script to source first (default: /opt/ros/humble/setup.bash)
@@ -29,7 +30,10 @@ bench=("$build/bench/dds_round_trip" --plugin "$build/libdetect_toilet_info_node
 output=$(mktemp)
 service_pid=
 stop_service() {
-  [[ -z $service_pid ]] || { kill "$service_pid" && wait "$service_pid" || true; }
+  if [[ -n $service_pid ]]; then
+    kill "$service_pid"
+    wait "$service_pid" || true
+  fi
   service_pid=
 }
 trap 'stop_service; rm -f "$output" "$output".*' EXIT
@@ -55,6 +59,12 @@ for rmw in "${middlewares[@]}"; do
   # The tree's own line (LogToiletPose) goes to standard output too; only the tables are shown.
   "${bench[@]}" "$@" >"$output"
   grep -v '^\[' "$output"
+  # bt_host itself, after the benchmark rather than interleaved: the same runs in a process of
+  # their own, as a user starts them.
+  "$build/bt_host" --plugin "$build/libdetect_toilet_info_node.so" \
+    --tree "$root/examples/detect_toilet.xml" --tick-period-ms 10 --repeat 2000 \
+    --summary-json "$output.json" >/dev/null
+  echo "bt_host --repeat 2000, run time (ms): $(sed -n 's/^ "run_time_ms": \(.*\),$/\1/p' "$output.json")"
   if [[ ${COUNT:-0} == 1 ]]; then
     echo
     echo "| Step | client instructions per run |"
