@@ -8,10 +8,12 @@
 //              waiting thread, as the node's answer reaches the ticking thread;
 //   node_run   the node's run as bt_host runs it under --repeat: the plugin's tree ticked to its
 //              end by the host's own code, its duration the one the host reports.
-// The difference between neighbouring steps is what that part of a run costs.
+// The difference between neighbouring steps is what that part of a run costs. Each step also
+// marks the moments of its runs (the node's run through its tree's status changes), and the
+// segments between them say where within a run the time goes.
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -155,11 +157,10 @@ class Segments {
 // The request of the example tree's run: no task settings, a limit of 2000 ms.
 class Exchange {
  public:
-  Exchange()
-      : fields_(kestrava_arm::bt::WritePerceptionRequest({}, kTimeLimitMs)),
-        sent_(EmitRequest(fields_, kTimeLimitMs)) {
-    if (sent_ != fields_.request_yaml) {
-      throw std::runtime_error("the bare request differs from the node's:\n" + sent_ + "\n" +
+  Exchange() : fields_(kestrava_arm::bt::WritePerceptionRequest({}, kTimeLimitMs)) {
+    const std::string bare_request = EmitRequest(fields_, kTimeLimitMs);
+    if (bare_request != fields_.request_yaml) {
+      throw std::runtime_error("the bare request differs from the node's:\n" + bare_request + "\n" +
                                fields_.request_yaml);
     }
   }
@@ -173,7 +174,6 @@ class Exchange {
  private:
   static constexpr double kTimeLimitMs = 2000;
   kestrava_arm::bt::PerceptionRequest fields_;
-  std::string sent_;
 };
 
 void CheckAvailability(rclcpp::Client<ServiceType>& client, Timeline& timeline) {
