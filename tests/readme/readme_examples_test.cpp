@@ -9,6 +9,8 @@
 //   the block's other lines, ends with that result, exit status 0 or 1 and those entries.
 // Blocks run in a folder where build/ is this build folder and examples/ the examples, as in the
 // repository; in this test's ROS domain; with my_bt_host on the PATH.
+// It also fails on a relative link of these pages that leads to no file, or to no heading of a
+// page, and on a page of doc/ that the README does not link to.
 
 #include <algorithm>
 #include <cctype>
@@ -18,6 +20,8 @@
 #include <fstream>
 #include <optional>
 #include <ostream>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -341,5 +345,101 @@ TEST_P(DocumentedExampleTest, PrintsWhatThePageShows) {
 
 INSTANTIATE_TEST_SUITE_P(Blocks, DocumentedExampleTest, ::testing::ValuesIn(DocumentedExamples()),
                          [](const auto& info) { return info.param.name; });
+
+struct ProseLine {
+  int number = 0;
+  std::string text;
+};
+
+// The lines of a page outside its fenced blocks.
+std::vector<ProseLine> Prose(const std::vector<std::string>& lines) {
+  std::vector<ProseLine> prose;
+  bool in_block = false;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].rfind("```", 0) == 0) {
+      in_block = !in_block;
+    } else if (!in_block) {
+      prose.push_back({static_cast<int>(i) + 1, lines[i]});
+    }
+  }
+  return prose;
+}
+
+// The anchor a heading gets: "## The `DetectToiletInfo` node" -> "the-detecttoiletinfo-node".
+std::string Anchor(const std::string& heading) {
+  std::string anchor;
+  for (const char c : heading.substr(heading.find(' ') + 1)) {
+    if (IsWordCharacter(c) || c == '-') {
+      anchor += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    } else if (c == ' ') {
+      anchor += '-';
+    }
+  }
+  return anchor;
+}
+
+bool HasHeading(const fs::path& page, const std::string& anchor) {
+  const std::vector<ProseLine> prose = Prose(ReadLines(page.string()));
+  return std::any_of(prose.begin(), prose.end(), [&anchor](const ProseLine& line) {
+    return line.text.rfind("#", 0) == 0 && Anchor(line.text) == anchor;
+  });
+}
+
+struct Link {
+  int line = 0;
+  std::string target;  // as written, e.g. "groot2.md#the-node-palette"
+};
+
+std::vector<Link> RelativeLinks(const std::string& page) {
+  static const std::regex kLink(R"(\]\(([^)\s]+)\))");
+  std::vector<Link> links;
+  for (const ProseLine& line : Prose(ReadPage(page))) {
+    for (std::sregex_iterator match(line.text.begin(), line.text.end(), kLink), end; match != end;
+         ++match) {
+      if ((*match)[1].str().find("://") == std::string::npos) {
+        links.push_back({line.number, (*match)[1].str()});
+      }
+    }
+  }
+  return links;
+}
+
+// Why a link of the page leads nowhere; empty when it leads to a file and, after "#", to a
+// heading of it.
+std::string WhyBroken(const std::string& page, const std::string& target) {
+  const std::size_t hash = target.find('#');
+  const fs::path file =
+      hash == 0 ? SourcePath(page) : SourcePath(page).parent_path() / target.substr(0, hash);
+  if (!fs::exists(file)) {
+    return "no file " + file.lexically_normal().string();
+  }
+  if (hash != std::string::npos && !HasHeading(file, target.substr(hash + 1))) {
+    return "no heading for " + target;
+  }
+  return "";
+}
+
+class PageLinkTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(PageLinkTest, LeadsToFilesAndHeadings) {
+  for (const Link& link : RelativeLinks(GetParam())) {
+    EXPECT_EQ(WhyBroken(GetParam(), link.target), "") << GetParam() << ":" << link.line;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, PageLinkTest, ::testing::ValuesIn(Pages()), [](const auto& info) {
+  return CamelCase(fs::path(info.param).stem().string());
+});
+
+TEST(ReadmeTest, LinksToEveryPageOfDoc) {
+  std::set<std::string> linked;
+  for (const Link& link : RelativeLinks("README.md")) {
+    linked.insert(
+        fs::path(link.target.substr(0, link.target.find('#'))).lexically_normal().string());
+  }
+  for (const std::string& page : Pages()) {
+    EXPECT_TRUE(page == "README.md" || linked.count(page) == 1) << "README.md links to no " << page;
+  }
+}
 
 }  // namespace
