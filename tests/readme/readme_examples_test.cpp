@@ -20,7 +20,6 @@
 #include <fstream>
 #include <optional>
 #include <ostream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -390,14 +389,26 @@ struct Link {
   std::string target;  // as written, e.g. "groot2.md#the-node-palette"
 };
 
+// The targets of the Markdown links "](target)" of a line: no blank and no ')' within.
+std::vector<std::string> LinkTargets(const std::string& text) {
+  std::vector<std::string> targets;
+  for (std::size_t open = text.find("]("); open != std::string::npos;
+       open = text.find("](", open + 2)) {
+    const std::size_t begin = open + 2;
+    const std::size_t end = text.find_first_of(") \t", begin);
+    if (end != std::string::npos && end > begin && text[end] == ')') {
+      targets.push_back(text.substr(begin, end - begin));
+    }
+  }
+  return targets;
+}
+
 std::vector<Link> RelativeLinks(const std::string& page) {
-  static const std::regex kLink(R"(\]\(([^)\s]+)\))");
   std::vector<Link> links;
   for (const ProseLine& line : Prose(ReadPage(page))) {
-    for (std::sregex_iterator match(line.text.begin(), line.text.end(), kLink), end; match != end;
-         ++match) {
-      if ((*match)[1].str().find("://") == std::string::npos) {
-        links.push_back({line.number, (*match)[1].str()});
+    for (const std::string& target : LinkTargets(line.text)) {
+      if (target.find("://") == std::string::npos) {
+        links.push_back({line.number, target});
       }
     }
   }
