@@ -1,6 +1,7 @@
-// Runs the command blocks of README.md that call bt_host, ros2 or the own-host example
-// (my_bt_host), each in a shell of its own, and fails when one fails or prints other results than
-// the README shows, or warns of something deprecated. What the README shows is, per block, one of:
+// Runs the command blocks of README.md and of the pages of doc/ that call bt_host, ros2 or the
+// own-host example (my_bt_host), each in a shell of its own, and fails when one fails or prints
+// other results than the page shows, or warns of something deprecated. What a page shows is, per
+// block, one of:
 // - an output block (```text) after it, in the same section: each of its lines must appear in the
 //   output, in this order, within an output line; "..." stands for lines left out;
 // - on a command line, a comment ending in "-> SUCCESS" or "-> FAILURE", optionally followed by
@@ -8,6 +9,8 @@
 //   the block's other lines, ends with that result, exit status 0 or 1 and those entries.
 // Blocks run in a folder where build/ is this build folder and examples/ the examples, as in the
 // repository; in this test's ROS domain; with my_bt_host on the PATH.
+// It also fails on a relative link of these pages that leads to no file, or to no heading of a
+// page, and on a page of doc/ that the README does not link to.
 
 #include <algorithm>
 #include <cctype>
@@ -17,6 +20,7 @@
 #include <fstream>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -42,15 +46,20 @@ struct Block {
 
 struct Example {
   std::string name;
+  std::string page;  // relative to the source folder, e.g. "doc/groot2.md"
   int line = 0;
   std::string script;
   int exit_status = 0;
   std::vector<std::string> shown;  // lines that must appear in the output, in this order
-  std::string problem;             // what the test cannot read in the README; empty if none
+  std::string problem;             // what the test cannot read on the page; empty if none
 };
 
+std::string Location(const Example& example) {
+  return example.page + ":" + std::to_string(example.line);
+}
+
 void PrintTo(const Example& example, std::ostream* out) {
-  *out << "README.md:" << example.line;
+  *out << Location(example);
 }
 
 std::vector<std::string> ReadLines(const std::string& path) {
@@ -60,6 +69,27 @@ std::vector<std::string> ReadLines(const std::string& path) {
     lines.push_back(line);
   }
   return lines;
+}
+
+// README.md, then the pages of doc/ in the order of their names; relative to the source folder.
+std::vector<std::string> Pages() {
+  std::vector<std::string> pages;
+  for (const auto& entry : fs::directory_iterator(fs::path(KESTRAVA_SOURCE_DIR) / "doc")) {
+    if (entry.path().extension() == ".md") {
+      pages.push_back("doc/" + entry.path().filename().string());
+    }
+  }
+  std::sort(pages.begin(), pages.end());
+  pages.insert(pages.begin(), "README.md");
+  return pages;
+}
+
+fs::path SourcePath(const std::string& page) {
+  return fs::path(KESTRAVA_SOURCE_DIR) / page;
+}
+
+std::vector<std::string> ReadPage(const std::string& page) {
+  return ReadLines(SourcePath(page).string());
 }
 
 std::vector<Block> FencedBlocks(const std::vector<std::string>& lines) {
@@ -106,7 +136,7 @@ bool IsRunnableHere(const Block& block) {
          (KESTRAVA_WITH_ROS2 || !needs_ros2);
 }
 
-// "The demo host" -> "TheDemoHost".
+// "The demo host" -> "TheDemoHost", "demo-host" -> "DemoHost".
 std::string CamelCase(const std::string& words) {
   std::string name;
   bool word_start = true;
@@ -115,7 +145,7 @@ std::string CamelCase(const std::string& words) {
       name += word_start ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
       word_start = false;
     } else {
-      word_start = c == ' ';
+      word_start = c == ' ' || c == '-';
     }
   }
   return name;
@@ -188,24 +218,24 @@ void AddExamplesOf(const Block& block, const Block* output, std::vector<Example>
     }
   }
   if (annotated.empty()) {
-    Example example{"", block.line + 1, setup, 0, {}, ""};
+    Example example{"", "", block.line + 1, setup, 0, {}, ""};
     if (output == nullptr) {
-      example.problem = "the README shows no outcome for this block";
+      example.problem = "the page shows no outcome for this block";
     } else {
       example.shown = ShownLines(*output);
     }
     examples.push_back(std::move(example));
   }
   for (const auto& [line, command] : annotated) {
-    Example example{"", line, setup + command + "\n", 0, {}, ""};
+    Example example{"", "", line, setup + command + "\n", 0, {}, ""};
     ReadAnnotation(*Annotation(command), example);
     examples.push_back(std::move(example));
   }
 }
 
-std::vector<Example> ReadmeExamples() {
-  const std::vector<Block> blocks = FencedBlocks(ReadLines(KESTRAVA_README));
-  std::vector<Example> examples;
+void AddExamplesOfPage(const std::string& page, std::vector<Example>& examples) {
+  const std::vector<Block> blocks = FencedBlocks(ReadPage(page));
+  const std::string page_name = CamelCase(fs::path(page).stem().string());
   for (std::size_t i = 0; i < blocks.size(); ++i) {
     if (!IsRunnableHere(blocks[i])) {
       continue;
@@ -215,8 +245,17 @@ std::vector<Example> ReadmeExamples() {
     const std::size_t first_new = examples.size();
     AddExamplesOf(blocks[i], output_follows ? &blocks[i + 1] : nullptr, examples);
     for (std::size_t k = first_new; k < examples.size(); ++k) {
-      examples[k].name = CamelCase(blocks[i].section) + "_Line" + std::to_string(examples[k].line);
+      examples[k].page = page;
+      examples[k].name = page_name + "_" + CamelCase(blocks[i].section) + "_Line" +
+                         std::to_string(examples[k].line);
     }
+  }
+}
+
+std::vector<Example> DocumentedExamples() {
+  std::vector<Example> examples;
+  for (const std::string& page : Pages()) {
+    AddExamplesOfPage(page, examples);
   }
   return examples;
 }
@@ -287,23 +326,131 @@ std::optional<std::string> FirstDeprecationWarning(const std::string& output) {
   return std::nullopt;
 }
 
-class ReadmeExampleTest : public ::testing::TestWithParam<Example> {};
+class DocumentedExampleTest : public ::testing::TestWithParam<Example> {};
 
-TEST_P(ReadmeExampleTest, PrintsWhatTheReadmeShows) {
+TEST_P(DocumentedExampleTest, PrintsWhatThePageShows) {
   const Example& example = GetParam();
-  ASSERT_EQ(example.problem, "") << "README.md:" << example.line;
+  ASSERT_EQ(example.problem, "") << Location(example);
   kestrava_arm::bt::testing::IsolateRosDomain();
   const std::string path = std::string(KESTRAVA_OWN_HOST_DIR) + ":" + std::getenv("PATH");
   const ScriptRun run =
       RunScript(example.script, kestrava::test::InheritedEnvironment({"PATH"}, {"PATH=" + path}));
-  const std::string context = "README.md:" + std::to_string(example.line) + "\n" + example.script +
-                              "--- printed:\n" + run.output;
+  const std::string context =
+      Location(example) + "\n" + example.script + "--- printed:\n" + run.output;
   EXPECT_EQ(run.exit_status, example.exit_status) << context;
   EXPECT_EQ(FirstMissingLine(example.shown, run.output), std::nullopt) << context;
   EXPECT_EQ(FirstDeprecationWarning(run.output), std::nullopt) << context;
 }
 
-INSTANTIATE_TEST_SUITE_P(Blocks, ReadmeExampleTest, ::testing::ValuesIn(ReadmeExamples()),
+INSTANTIATE_TEST_SUITE_P(Blocks, DocumentedExampleTest, ::testing::ValuesIn(DocumentedExamples()),
                          [](const auto& info) { return info.param.name; });
+
+struct ProseLine {
+  int number = 0;
+  std::string text;
+};
+
+// The lines of a page outside its fenced blocks.
+std::vector<ProseLine> Prose(const std::vector<std::string>& lines) {
+  std::vector<ProseLine> prose;
+  bool in_block = false;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].rfind("```", 0) == 0) {
+      in_block = !in_block;
+    } else if (!in_block) {
+      prose.push_back({static_cast<int>(i) + 1, lines[i]});
+    }
+  }
+  return prose;
+}
+
+// The anchor a heading gets: "## The `DetectToiletInfo` node" -> "the-detecttoiletinfo-node".
+std::string Anchor(const std::string& heading) {
+  std::string anchor;
+  for (const char c : heading.substr(heading.find(' ') + 1)) {
+    if (IsWordCharacter(c) || c == '-') {
+      anchor += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    } else if (c == ' ') {
+      anchor += '-';
+    }
+  }
+  return anchor;
+}
+
+bool HasHeading(const fs::path& page, const std::string& anchor) {
+  const std::vector<ProseLine> prose = Prose(ReadLines(page.string()));
+  return std::any_of(prose.begin(), prose.end(), [&anchor](const ProseLine& line) {
+    return line.text.rfind("#", 0) == 0 && Anchor(line.text) == anchor;
+  });
+}
+
+struct Link {
+  int line = 0;
+  std::string target;  // as written, e.g. "groot2.md#the-node-palette"
+};
+
+// The targets of the Markdown links "](target)" of a line: no blank and no ')' within.
+std::vector<std::string> LinkTargets(const std::string& text) {
+  std::vector<std::string> targets;
+  for (std::size_t open = text.find("]("); open != std::string::npos;
+       open = text.find("](", open + 2)) {
+    const std::size_t begin = open + 2;
+    const std::size_t end = text.find_first_of(") \t", begin);
+    if (end != std::string::npos && end > begin && text[end] == ')') {
+      targets.push_back(text.substr(begin, end - begin));
+    }
+  }
+  return targets;
+}
+
+std::vector<Link> RelativeLinks(const std::string& page) {
+  std::vector<Link> links;
+  for (const ProseLine& line : Prose(ReadPage(page))) {
+    for (const std::string& target : LinkTargets(line.text)) {
+      if (target.find("://") == std::string::npos) {
+        links.push_back({line.number, target});
+      }
+    }
+  }
+  return links;
+}
+
+// Why a link of the page leads nowhere; empty when it leads to a file and, after "#", to a
+// heading of it.
+std::string WhyBroken(const std::string& page, const std::string& target) {
+  const std::size_t hash = target.find('#');
+  const fs::path file =
+      hash == 0 ? SourcePath(page) : SourcePath(page).parent_path() / target.substr(0, hash);
+  if (!fs::exists(file)) {
+    return "no file " + file.lexically_normal().string();
+  }
+  if (hash != std::string::npos && !HasHeading(file, target.substr(hash + 1))) {
+    return "no heading for " + target;
+  }
+  return "";
+}
+
+class PageLinkTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(PageLinkTest, LeadsToFilesAndHeadings) {
+  for (const Link& link : RelativeLinks(GetParam())) {
+    EXPECT_EQ(WhyBroken(GetParam(), link.target), "") << GetParam() << ":" << link.line;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, PageLinkTest, ::testing::ValuesIn(Pages()), [](const auto& info) {
+  return CamelCase(fs::path(info.param).stem().string());
+});
+
+TEST(ReadmeTest, LinksToEveryPageOfDoc) {
+  std::set<std::string> linked;
+  for (const Link& link : RelativeLinks("README.md")) {
+    linked.insert(
+        fs::path(link.target.substr(0, link.target.find('#'))).lexically_normal().string());
+  }
+  for (const std::string& page : Pages()) {
+    EXPECT_TRUE(page == "README.md" || linked.count(page) == 1) << "README.md links to no " << page;
+  }
+}
 
 }  // namespace
