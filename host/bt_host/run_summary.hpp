@@ -27,6 +27,7 @@ struct DurationFigures {
 
 // Nearest-rank percentiles of the run times; all zero without runs.
 DurationFigures FiguresOf(const std::vector<RunRecord>& runs);
+DurationFigures FiguresOfDurations(std::vector<double> durations_ms);
 
 // Runs per distinct end and codes, most frequent first.
 struct OutcomeCount {

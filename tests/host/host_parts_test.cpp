@@ -1,5 +1,7 @@
+#include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -14,6 +16,7 @@
 #include "host_options.hpp"
 #include "kestrava_arm_host/command_line.hpp"
 #include "kestrava_arm_host/ros_security.hpp"
+#include "recorded_run.hpp"
 #include "run_summary.hpp"
 #include "tree_observers.hpp"
 #include "tree_runner.hpp"
@@ -230,10 +233,39 @@ class Endless : public BT::StatefulActionNode {
   void onHalted() override { ++halts; }
 };
 
+// Wakes the tree during its first tick, as an answer that arrives meanwhile does; then succeeds.
+class WakesThenSucceeds : public BT::StatefulActionNode {
+ public:
+  WakesThenSucceeds(const std::string& name, const BT::NodeConfig& config)
+      : BT::StatefulActionNode(name, config) {}
+  static BT::PortsList providedPorts() { return {}; }
+
+ private:
+  BT::NodeStatus onStart() override {
+    emitWakeUpSignal();
+    return BT::NodeStatus::RUNNING;
+  }
+  BT::NodeStatus onRunning() override { return BT::NodeStatus::SUCCESS; }
+  void onHalted() override {}
+};
+
+// Writes both codes in its first run only.
+BT::NodeStatus CodesInFirstRunOnly(BT::TreeNode& node) {
+  static bool first = true;
+  if (std::exchange(first, false)) {
+    const BT::Blackboard::Ptr& blackboard = std::as_const(node).config().blackboard;
+    blackboard->set("error_code", 102200000);
+    blackboard->set("status_code", 102501006);
+  }
+  return BT::NodeStatus::SUCCESS;
+}
+
 BT::Tree MakeTree(const std::string& node_id) {
   static BT::BehaviorTreeFactory factory = [] {
     BT::BehaviorTreeFactory made;
     made.registerNodeType<Endless>("Endless");
+    made.registerNodeType<WakesThenSucceeds>("WakesThenSucceeds");
+    made.registerSimpleAction("CodesInFirstRunOnly", CodesInFirstRunOnly);
     made.registerSimpleAction("Succeed", [](BT::TreeNode&) { return BT::NodeStatus::SUCCESS; });
     made.registerSimpleAction("Throw", [](BT::TreeNode&) -> BT::NodeStatus {
       throw std::runtime_error("sensor unplugged");
@@ -271,6 +303,27 @@ TEST(TickUntilDoneTest, HaltsTheTreeAtTheDeadline) {
   EXPECT_EQ(outcome.end, TickOutcome::End::kDeadlinePassed);
   EXPECT_EQ(outcome.status, BT::NodeStatus::RUNNING);
   EXPECT_EQ(Endless::halts, 1);
+}
+
+TEST(TickUntilDoneTest, TicksAgainAtOnceWhenANodeWakesTheTree) {
+  BT::Tree tree = MakeTree("WakesThenSucceeds");
+  // A host that slept out its period would not end within the test's time limit.
+  const TickOutcome outcome =
+      TickUntilDone(tree, {std::chrono::hours(1), {}}, [] { return false; });
+  EXPECT_EQ(outcome.status, BT::NodeStatus::SUCCESS);
+  EXPECT_EQ(outcome.ticks, 2);
+}
+
+TEST(RunOnceRecordedTest, ReportsOnlyTheCodesThatTheRunWrote) {
+  BT::Tree tree = MakeTree("CodesInFirstRunOnly");
+  BT::Blackboard& blackboard = *tree.rootBlackboard();
+  TickOutcome outcome;
+  const RunRecord first = RunOnceRecorded(tree, {}, blackboard, outcome);
+  const RunRecord second = RunOnceRecorded(tree, {}, blackboard, outcome);
+  EXPECT_EQ(first.error_code, 102200000);
+  EXPECT_EQ(first.status_code, 102501006);
+  EXPECT_EQ(second.error_code, std::nullopt);
+  EXPECT_EQ(second.status_code, std::nullopt);
 }
 
 TEST(TickUntilDoneTest, ReportsAnExceptionFromANode) {
