@@ -92,15 +92,28 @@ std::vector<std::string> ReadPage(const std::string& page) {
   return ReadLines(SourcePath(page).string());
 }
 
+bool IsFence(const std::string& line) {
+  return line.rfind("```", 0) == 0;
+}
+
+bool IsHeading(const std::string& line) {
+  return line.rfind("#", 0) == 0;
+}
+
+// "## The demo host" -> "The demo host".
+std::string HeadingText(const std::string& line) {
+  return line.substr(line.find(' ') + 1);
+}
+
 std::vector<Block> FencedBlocks(const std::vector<std::string>& lines) {
   std::vector<Block> blocks;
   std::string section;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].rfind("#", 0) == 0) {
-      section = lines[i].substr(lines[i].find(' ') + 1);
-    } else if (lines[i].rfind("```", 0) == 0) {
+    if (IsHeading(lines[i])) {
+      section = HeadingText(lines[i]);
+    } else if (IsFence(lines[i])) {
       Block block{lines[i].substr(3), section, static_cast<int>(i) + 1, {}};
-      while (++i < lines.size() && lines[i].rfind("```", 0) != 0) {
+      while (++i < lines.size() && !IsFence(lines[i])) {
         block.lines.push_back(lines[i]);
       }
       blocks.push_back(std::move(block));
@@ -355,7 +368,7 @@ std::vector<ProseLine> Prose(const std::vector<std::string>& lines) {
   std::vector<ProseLine> prose;
   bool in_block = false;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].rfind("```", 0) == 0) {
+    if (IsFence(lines[i])) {
       in_block = !in_block;
     } else if (!in_block) {
       prose.push_back({static_cast<int>(i) + 1, lines[i]});
@@ -367,7 +380,7 @@ std::vector<ProseLine> Prose(const std::vector<std::string>& lines) {
 // The anchor a heading gets: "## The `DetectToiletInfo` node" -> "the-detecttoiletinfo-node".
 std::string Anchor(const std::string& heading) {
   std::string anchor;
-  for (const char c : heading.substr(heading.find(' ') + 1)) {
+  for (const char c : HeadingText(heading)) {
     if (IsWordCharacter(c) || c == '-') {
       anchor += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     } else if (c == ' ') {
@@ -380,7 +393,7 @@ std::string Anchor(const std::string& heading) {
 bool HasHeading(const fs::path& page, const std::string& anchor) {
   const std::vector<ProseLine> prose = Prose(ReadLines(page.string()));
   return std::any_of(prose.begin(), prose.end(), [&anchor](const ProseLine& line) {
-    return line.text.rfind("#", 0) == 0 && Anchor(line.text) == anchor;
+    return IsHeading(line.text) && Anchor(line.text) == anchor;
   });
 }
 
