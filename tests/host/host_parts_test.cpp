@@ -249,10 +249,10 @@ class WakesThenSucceeds : public BT::StatefulActionNode {
   void onHalted() override {}
 };
 
-// Writes both codes in its first run only.
+// Writes both codes in its first run after the flag is reset only.
+bool codes_written = false;
 BT::NodeStatus CodesInFirstRunOnly(BT::TreeNode& node) {
-  static bool first = true;
-  if (std::exchange(first, false)) {
+  if (!std::exchange(codes_written, true)) {
     const BT::Blackboard::Ptr& blackboard = std::as_const(node).config().blackboard;
     blackboard->set("error_code", 102200000);
     blackboard->set("status_code", 102501006);
@@ -316,6 +316,7 @@ TEST(TickUntilDoneTest, TicksAgainAtOnceWhenANodeWakesTheTree) {
 
 TEST(RunOnceRecordedTest, ReportsOnlyTheCodesThatTheRunWrote) {
   BT::Tree tree = MakeTree("CodesInFirstRunOnly");
+  codes_written = false;
   BT::Blackboard& blackboard = *tree.rootBlackboard();
   TickOutcome outcome;
   const RunRecord first = RunOnceRecorded(tree, {}, blackboard, outcome);
