@@ -41,19 +41,15 @@ trap 'stop_service; rm -f "$output" "$output".*' EXIT
 # Instructions of the client process per run of a step: the difference between two runs of the
 # program that differ only in their number of runs, so that start and end cancel out. Each count
 # is the least of three: the middleware's own threads now and then add work (discovery, resends).
+instructions() {
+  valgrind --tool=callgrind --callgrind-out-file="$output.callgrind" "${bench[@]}" --only "$1" \
+    --rounds 1 --runs "$2" >/dev/null 2>&1
+  sed -n 's/^summary: //p' "$output.callgrind"
+}
 instructions_per_run() {
-  local step=$1 runs attempt count least ir=()
+  local step=$1 runs ir=()
   for runs in 50 250; do
-    least=
-    for attempt in 1 2 3; do
-      valgrind --tool=callgrind --callgrind-out-file="$output.$runs" "${bench[@]}" --only "$step" \
-        --rounds 1 --runs "$runs" >/dev/null 2>&1
-      count=$(sed -n 's/^summary: //p' "$output.$runs")
-      if [[ -z $least ]] || ((count < least)); then
-        least=$count
-      fi
-    done
-    ir+=("$least")
+    ir+=("$(for _ in 1 2 3; do instructions "$step" "$runs"; done | sort -n | sed -n 1p)")
   done
   echo $(((ir[1] - ir[0]) / 200))
 }
