@@ -28,7 +28,7 @@
 
 #include "behaviortree_cpp/loggers/abstract_logger.h"
 #include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
-#include "kestrava_arm_behavior_tree/action/perception_contract.hpp"
+#include "kestrava_arm_behavior_tree/contract/perception_contract.hpp"
 #include "kestrava_arm_host/command_line.hpp"
 #include "kestrava_arm_host/service_discovery.hpp"
 #include "kestrava_arm_perception_srvs/srv/arm_perception_common.hpp"

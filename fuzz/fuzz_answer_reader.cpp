@@ -10,7 +10,7 @@
 
 #include "fuzz_checks.hpp"
 #include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
-#include "kestrava_arm_behavior_tree/action/perception_contract.hpp"
+#include "kestrava_arm_behavior_tree/contract/perception_contract.hpp"
 
 namespace {
 
@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const PerceptionAnswer answer = ReadPerceptionAnswer(response_yaml);
   CheckVerdict(answer);
   if (answer.error_code == kErrorNone) {
-    CheckTakenPose(TransforMatrixOf(*answer.arm), response_yaml);
+    CheckTakenPose(OutcomeOf(answer).transfor_matrix, response_yaml);
   }
   return 0;
 }

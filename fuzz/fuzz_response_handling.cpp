@@ -11,7 +11,7 @@
 
 #include "fuzz_support.hpp"
 #include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
-#include "kestrava_arm_behavior_tree/action/perception_contract.hpp"
+#include "kestrava_arm_behavior_tree/contract/perception_contract.hpp"
 
 namespace {
 
@@ -27,36 +27,32 @@ struct Fixture {
   BT::Tree tree = harness.CreateTree(kTimeLimitMs);
 };
 
-struct Outcome {
-  BT::NodeStatus status;
-  int error_code;
-  int status_code;
-  std::vector<double> transfor_matrix;
-};
+// What the run published, in the contract's terms.
+RunOutcome PublishedBy(BT::NodeStatus status, const BT::Blackboard& blackboard) {
+  RunOutcome published;
+  published.succeeded = status == BT::NodeStatus::SUCCESS;
+  published.error_code = blackboard.get<int>("error_code");
+  published.status_code = blackboard.get<int>("status_code");
+  published.transfor_matrix = blackboard.get<std::vector<double>>("transfor_matrix");
+  return published;
+}
 
-std::string Describe(const Outcome& outcome) {
+std::string Describe(const RunOutcome& outcome) {
   return fmt::format("{} with error_code {}, status_code {}, transfor_matrix [{}]",
-                     BT::toStr(outcome.status), outcome.error_code, outcome.status_code,
+                     EndOf(outcome), outcome.error_code, outcome.status_code,
                      fmt::join(outcome.transfor_matrix, ", "));
 }
 
-// What the node publishes, by the reader's verdict on the same bytes.
-Outcome ReadersOutcome(const std::string& response_yaml) {
-  const PerceptionAnswer answer = ReadPerceptionAnswer(response_yaml);
-  const bool taken = answer.error_code == kErrorNone;
-  return {taken ? BT::NodeStatus::SUCCESS : BT::NodeStatus::FAILURE, answer.error_code,
-          StatusCodeOf(answer.error_code),
-          taken ? TransforMatrixOf(*answer.arm) : std::vector<double>{}};
-}
-
-void CheckOutcome(const Outcome& node, const std::string& response_yaml) {
-  const Outcome reader = ReadersOutcome(response_yaml);
-  if (node.status != reader.status || node.error_code != reader.error_code ||
-      node.status_code != reader.status_code || node.transfor_matrix != reader.transfor_matrix) {
-    Fail(fmt::format("the run ended {}; the answer reader says {}", Describe(node),
-                     Describe(reader)));
+// The node publishes what the contract says a run publishes for the same bytes.
+void CheckOutcome(const RunOutcome& node, const std::string& response_yaml) {
+  const RunOutcome contract = JudgeAnswer(response_yaml);
+  if (node.succeeded != contract.succeeded || node.error_code != contract.error_code ||
+      node.status_code != contract.status_code ||
+      node.transfor_matrix != contract.transfor_matrix) {
+    Fail(fmt::format("the run ended {}; the contract says {}", Describe(node),
+                     Describe(contract)));
   }
-  if (node.status == BT::NodeStatus::SUCCESS) {
+  if (node.succeeded) {
     CheckTakenPose(node.transfor_matrix, response_yaml);
   }
 }
@@ -73,8 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fixture.harness.service().ForgetRequests();
   fixture.harness.service().AnswerAllWith(response_yaml);
   const BT::NodeStatus status = RunToEnd(fixture.tree);
-  CheckOutcome({status, blackboard.get<int>("error_code"), blackboard.get<int>("status_code"),
-                blackboard.get<std::vector<double>>("transfor_matrix")},
-               response_yaml);
+  CheckOutcome(PublishedBy(status, blackboard), response_yaml);
   return 0;
 }

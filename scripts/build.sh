@@ -8,7 +8,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${BUILD_DIR:-$root/build}
 
-cmake -S "$root" -B "$build_dir" -G Ninja \
+cmake -S "$root/standalone" -B "$build_dir" -G Ninja \
   -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
   -DKESTRAVA_SANITIZER="${SANITIZER:-}" "$@" >/dev/null
 cmake --build "$build_dir"

@@ -64,7 +64,7 @@ row() {
 echo "| Benchmark | Step | Ir per call | Calls |"
 echo "|---|---|---|---|"
 profile BM_WaitingTick
-row BM_WaitingTick "tick of the tree, run waiting" "BT::Tree::tickOnce()" "DetectToiletInfo::onStart()"
+row BM_WaitingTick "tick of the tree, run waiting" "BT::Tree::tickExactlyOnce()" "DetectToiletInfo::onStart()"
 row BM_WaitingTick "DetectToiletInfo::onRunning, waiting" "DetectToiletInfo::onRunning()"
 profile BM_WholeRun
 row BM_WholeRun "DetectToiletInfo::onStart: request built and sent" "DetectToiletInfo::onStart()"

@@ -97,10 +97,10 @@ class Trials:
         self.work = work
         self.processes = []
         self.failures = []
-        prefix = Path(options.prefix)
-        self.plugin = prefix / "lib/libdetect_toilet_info_node.so"
-        self.programs = prefix / "lib/kestrava_arm_behavior_tree"
-        self.examples = prefix / "share/kestrava_arm_behavior_tree/examples"
+        install = Path(options.install)
+        self.plugin = install / "kestrava_arm_behavior_tree/lib/libdetect_toilet_info_node.so"
+        self.programs = install / "kestrava_arm_bt_tools/lib/kestrava_arm_bt_tools"
+        self.examples = install / "kestrava_arm_bt_tools/share/kestrava_arm_bt_tools/examples"
 
     # --- processes -------------------------------------------------------------------------
 
@@ -317,8 +317,8 @@ class Trials:
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--prefix", required=True,
-                        help="the package's install prefix (install/kestrava_arm_behavior_tree)")
+    parser.add_argument("--install", required=True,
+                        help="the workspace's install folder, with the packages built")
     parser.add_argument("--rmw", default=os.environ.get("RMW_IMPLEMENTATION", "rmw_fastrtps_cpp"))
     parser.add_argument("--soak-runs", type=int, default=200)
     parser.add_argument("--only", nargs="*", help="run only these trials")

@@ -2,15 +2,15 @@
 # How long a freshly started bt_host takes to discover a running perception service, with and
 # without SROS2, over each middleware: the service starts once, then HOSTS hosts one after the
 # other each run the example tree once and log when they discovered it.
-#   measure-discovery.sh <install prefix of kestrava_arm_behavior_tree> [HOSTS (default 10)]
+#   measure-discovery.sh <workspace>/install [HOSTS (default 10)]
 #   MIDDLEWARES   RMW implementations (default: rmw_fastrtps_cpp rmw_cyclonedds_cpp)
 # Runs on the ROS domain of the environment; ROS 2 and the workspace must be sourced.
 set -euo pipefail
-prefix=$(cd "${1:?usage: measure-discovery.sh <install prefix> [HOSTS]}" && pwd)
+install=$(cd "${1:?usage: measure-discovery.sh <workspace>/install [HOSTS]}" && pwd)
 hosts=${2:-10}
 read -r -a middlewares <<<"${MIDDLEWARES:-rmw_fastrtps_cpp rmw_cyclonedds_cpp}"
-programs=$prefix/lib/kestrava_arm_behavior_tree
-share=$prefix/share/kestrava_arm_behavior_tree
+programs=$install/kestrava_arm_bt_tools/lib/kestrava_arm_bt_tools
+share=$install/kestrava_arm_bt_tools/share/kestrava_arm_bt_tools
 scratch=$(mktemp -d)
 service_pid=
 cleanup() {
@@ -44,7 +44,7 @@ measure() {
   for _ in $(seq "$hosts"); do
     local output
     output=$(exec_with_security "$security" /kestrava/bt_host "$programs/bt_host" \
-      --plugin "$prefix/lib/libdetect_toilet_info_node.so" \
+      --plugin "$install/kestrava_arm_behavior_tree/lib/libdetect_toilet_info_node.so" \
       --tree "$share/examples/detect_toilet.xml" --wait-for-service-ms 20000 2>&1) || true
     times+=("$(grep -o "discovered after [0-9]* ms" <<<"$output" | grep -o "[0-9]\+" || echo never)")
     grep -q "^result: SUCCESS" <<<"$output" && successes=$((successes + 1))

@@ -9,8 +9,8 @@ build_dir=${BUILD_DIR:-$root/build-release}
 benchmarks=(bench_logging bench_detect_toilet_info)
 
 "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRAVA_SANITIZER= \
-  -DKESTRAVA_BUILD_BENCHMARKS=ON -DKESTRAVA_BUILD_TESTS=ON -DKESTRAVA_BUILD_HOST=OFF >/dev/null
+cmake -S "$root/standalone" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTRAVA_SANITIZER= \
+  -DKESTRAVA_BUILD_BENCHMARKS=ON -DBUILD_TESTING=ON >/dev/null
 cmake --build "$build_dir" --target "${benchmarks[@]}" >/dev/null
 
 # The node and the facade log every step; measured without a terminal behind them.

@@ -3,15 +3,17 @@
 # of its own, logging off (no sinks for the node's lines), and prints its tables, then the run
 # times of `bt_host --repeat 2000` against the same service; with COUNT=1 also the instructions
 # of the benchmark's process per run of each step (callgrind).
-#   WORKSPACE      a colcon workspace with the package built, as run-ros2-tests.sh builds it
-#   BUILD_DIR      the package's build folder (default: the workspace's)
-#   ROS_SETUP      script to source first (default: /opt/ros/humble/setup.bash)
+#   WORKSPACE      a colcon workspace with the packages built, as run-ros2-tests.sh builds it; the
+#                  benchmark is added to its build of kestrava_arm_bt_tools
+#   DISTRO         the ROS 2 distribution (default: humble)
+#   ROS_SETUP      script to source first (default: /opt/ros/$DISTRO/setup.bash)
 #   MIDDLEWARES    (default: rmw_fastrtps_cpp rmw_cyclonedds_cpp)
 #   ROS_DOMAIN_ID  (default: 126), away from other users of the machine
 # Extra arguments go to dds_round_trip, e.g. --runs 2000 --rounds 3.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-ros_setup=${ROS_SETUP:-/opt/ros/humble/setup.bash}
+export DISTRO=${DISTRO:-humble}
+ros_setup=${ROS_SETUP:-/opt/ros/$DISTRO/setup.bash}
 read -r -a middlewares <<<"${MIDDLEWARES:-rmw_fastrtps_cpp rmw_cyclonedds_cpp}"
 [[ -n ${WORKSPACE:-} ]] || { echo "run-dds-benchmark: set WORKSPACE" >&2; exit 1; }
 workspace=$(cd "$WORKSPACE" && pwd)
@@ -24,9 +26,12 @@ source "$ros_setup"
 source "$workspace/install/setup.bash"
 set -u
 export ROS_DOMAIN_ID=$domain SPDLOG_STDOUT=false SPDLOG_SYSTEMD=false SPDLOG_LEVEL=info
-build=${BUILD_DIR:-$workspace/build/kestrava_arm_behavior_tree}
-bench=("$build/bench/dds_round_trip" --plugin "$build/libdetect_toilet_info_node.so"
-  --tree "$root/examples/detect_toilet.xml")
+build=$workspace/build/kestrava_arm_bt_tools
+plugin=$workspace/install/kestrava_arm_behavior_tree/lib/libdetect_toilet_info_node.so
+tree=$root/kestrava_arm_bt_tools/examples/detect_toilet.xml
+cmake -DKESTRAVA_BUILD_DDS_BENCHMARK=ON "$build" >/dev/null
+cmake --build "$build" --target dds_round_trip >/dev/null
+bench=("$build/dds_round_trip" --plugin "$plugin" --tree "$tree")
 output=$(mktemp)
 service_pid=
 stop_service() {
@@ -42,21 +47,31 @@ trap 'stop_service; rm -f "$output" "$output".*' EXIT
 # program that differ only in their number of runs, so that start and end cancel out. Each count
 # is the least of three: the middleware's own threads now and then add work (discovery, resends).
 instructions() {
+  rm -f "$output.callgrind"
   valgrind --tool=callgrind --callgrind-out-file="$output.callgrind" "${bench[@]}" --only "$1" \
-    --rounds 1 --runs "$2" >/dev/null 2>&1
+    --rounds 1 --runs "$2" >/dev/null 2>&1 || {
+    echo "run-dds-benchmark: dds_round_trip --only $1 failed under callgrind" >&2
+    return 1
+  }
   sed -n 's/^summary: //p' "$output.callgrind"
 }
 instructions_per_run() {
-  local step=$1 runs ir=()
+  local step=$1 runs count least=()
   for runs in 50 250; do
-    ir+=("$(for _ in 1 2 3; do instructions "$step" "$runs"; done | sort -n | sed -n 1p)")
+    local counts=()
+    for _ in 1 2 3; do
+      count=$(instructions "$step" "$runs")
+      counts+=("$count")
+    done
+    least+=("$(printf '%s\n' "${counts[@]}" | sort -n | head -n 1)")
   done
-  echo $(((ir[1] - ir[0]) / 200))
+  echo $(((least[1] - least[0]) / 200))
 }
 
 for rmw in "${middlewares[@]}"; do
   export RMW_IMPLEMENTATION=$rmw
-  "$build/simulated_perception_service" --response "$root/examples/responses/success.yaml" \
+  "$build/simulated_perception_service" \
+    --response "$root/kestrava_arm_bt_tools/examples/responses/success.yaml" \
     >/dev/null 2>&1 &
   service_pid=$!
   echo "Load average at start: $(cut -d' ' -f1-3 /proc/loadavg); $(date -u '+%Y-%m-%d %H:%M') UTC"
@@ -65,8 +80,7 @@ for rmw in "${middlewares[@]}"; do
   grep -v '^\[' "$output"
   # bt_host itself, after the benchmark rather than interleaved: the same runs in a process of
   # their own, as a user starts them.
-  "$build/bt_host" --plugin "$build/libdetect_toilet_info_node.so" \
-    --tree "$root/examples/detect_toilet.xml" --tick-period-ms 10 --repeat 2000 \
+  "$build/bt_host" --plugin "$plugin" --tree "$tree" --tick-period-ms 10 --repeat 2000 \
     --summary-json "$output.json" >/dev/null
   echo "bt_host --repeat 2000, run time (ms): $(sed -n 's/^ "run_time_ms": \(.*\),$/\1/p' "$output.json")"
   if [[ ${COUNT:-0} == 1 ]]; then
@@ -74,7 +88,8 @@ for rmw in "${middlewares[@]}"; do
     echo "| Step | client instructions per run |"
     echo "|---|---|"
     for step in bare checked handed_off node_run; do
-      echo "| $step | $(instructions_per_run "$step") |"
+      ir=$(instructions_per_run "$step")
+      echo "| $step | $ir |"
     done
   fi
   stop_service

@@ -3,12 +3,12 @@
 # processes in a private network namespace of their own (loopback only), with packet loss, a
 # partition, a service crash, a slow service and a host crash injected by nft. Once per
 # middleware; fails when any trial fails. Needs root and ROS 2 with the package built:
-#   scripts/run-fault-trials.sh <workspace>/install/kestrava_arm_behavior_tree [fault_trials.py options]
+#   scripts/run-fault-trials.sh <workspace>/install [fault_trials.py options]
 #   ROS_SETUP      script to source first (default: /opt/ros/humble/setup.bash)
 #   MIDDLEWARES    RMW implementations (default: rmw_fastrtps_cpp rmw_cyclonedds_cpp)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-prefix=$(cd "${1:?usage: run-fault-trials.sh <install prefix of kestrava_arm_behavior_tree>}" && pwd)
+install=$(cd "${1:?usage: run-fault-trials.sh <workspace>/install}" && pwd)
 shift
 read -r -a middlewares <<<"${MIDDLEWARES:-rmw_fastrtps_cpp rmw_cyclonedds_cpp}"
 
@@ -25,13 +25,13 @@ set +u
 # shellcheck source=/dev/null
 source "${ROS_SETUP:-/opt/ros/humble/setup.bash}"
 # shellcheck source=/dev/null
-source "$prefix/../setup.bash"
+source "$install/setup.bash"
 set -u
 
 status=0
 for rmw in "${middlewares[@]}"; do
   # A namespace per middleware: it and its rules go away with the trials, however they end.
-  unshare --net python3 "$root/scripts/fault_trials.py" --prefix "$prefix" --rmw "$rmw" "$@" ||
+  unshare --net python3 "$root/scripts/fault_trials.py" --install "$install" --rmw "$rmw" "$@" ||
     status=1
 done
 exit "$status"

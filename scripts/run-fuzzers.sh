@@ -24,9 +24,9 @@ else
 fi
 
 "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S "$root/standalone" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DKESTRAVA_SANITIZER=address -DKESTRAVA_BUILD_FUZZERS=ON \
-  -DKESTRAVA_BUILD_TESTS=OFF -DKESTRAVA_BUILD_BENCHMARKS=OFF -DKESTRAVA_BUILD_HOST=OFF >/dev/null
+  -DKESTRAVA_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$build_dir" --target "${targets[@]}"
 
 # The node logs every step of every run; the fuzzers would spend their time on the terminal.

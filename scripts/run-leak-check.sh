@@ -11,10 +11,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 plain_dir=${PLAIN_BUILD_DIR:-$root/build}
 asan_dir=${ASAN_BUILD_DIR:-$root/build-asan}
-program=tests/stress/detect_toilet_info_long_run
+program=kestrava_arm_behavior_tree/test/stress/detect_toilet_info_long_run
 
 build() {
-  cmake -S "$root" -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRAVA_SANITIZER="$2" \
+  cmake -S "$root/standalone" -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRAVA_SANITIZER="$2" \
     >/dev/null
   cmake --build "$1" --target detect_toilet_info_long_run
 }

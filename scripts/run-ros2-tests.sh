@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds the package with colcon on an installed ROS 2 (with BehaviorTree.CPP 4.x) in a fresh
-# workspace, then runs the whole suite once over each middleware, as a ROS 2 user would:
-#   colcon build --base-paths <repo> <repo>/interfaces
-#   colcon test  --base-paths <repo> <repo>/interfaces;  colcon test-result --verbose
+# Builds the packages with colcon on an installed ROS 2 (with BehaviorTree.CPP 4.x) in a fresh
+# workspace whose src/ holds the checkout, then runs the whole suite once over each middleware, as
+# a ROS 2 user would:
+#   colcon build;  colcon test;  colcon test-result --verbose
 # Fails on any failed or skipped case (a skipped case is a journal test that found no journal).
 #   ROS_SETUP      script to source first (default: /opt/ros/humble/setup.bash)
 #   WORKSPACE      the workspace folder, emptied first (default: a new temporary folder)
@@ -19,11 +19,10 @@ ros_setup=$(cd "$(dirname "$ros_setup")" && pwd)/$(basename "$ros_setup")
 "$root/scripts/start-journald.sh"
 
 # The tracked files and new ones not ignored: the checkout as it is, without its build folders.
-rm -rf "$workspace" && mkdir -p "$workspace/repo"
+rm -rf "$workspace" && mkdir -p "$workspace/src/kestrava_arm"
 git -C "$root" ls-files -z --cached --others --exclude-standard |
-  tar -C "$root" --null -T - -cf - | tar -C "$workspace/repo" -xf -
+  tar -C "$root" --null -T - -cf - | tar -C "$workspace/src/kestrava_arm" -xf -
 cd "$workspace"
-paths=(--base-paths repo repo/interfaces)
 
 # ROS 2's setup scripts read unset variables.
 set +u
@@ -31,7 +30,8 @@ set +u
 source "$ros_setup"
 set -u
 echo "--- colcon build in $workspace"
-colcon build "${paths[@]}" --event-handlers console_cohesion-
+colcon list
+colcon build --event-handlers console_cohesion-
 set +u
 source install/setup.bash
 set -u
@@ -41,12 +41,12 @@ for rmw in "${middlewares[@]}"; do
   echo "--- colcon test over $rmw"
   started=$SECONDS
   colcon test-result --delete-yes >/dev/null
-  RMW_IMPLEMENTATION=$rmw colcon test "${paths[@]}" --ctest-args -j2 --output-on-failure ||
+  RMW_IMPLEMENTATION=$rmw colcon test --ctest-args -j2 --output-on-failure ||
     status=1
   summary=$(colcon test-result --verbose | tee "test-result-$rmw.txt" | tail -n 1) || status=1
   grep -v "^Summary:" "test-result-$rmw.txt" || true
   echo "$rmw: colcon test-result: $summary ($((SECONDS - started)) s)"
-  grep -h "tests failed out of" log/latest_test/kestrava_arm_behavior_tree/stdout.log |
+  grep -h "tests failed out of" log/latest_test/*/stdout.log |
     sed "s/^/$rmw: ctest: /" || true
   # colcon's CTest keeps one log per run, named after the run's time.
   ctest_log=$(ls -t build/kestrava_arm_behavior_tree/Testing/Temporary/LastTest_*.log | head -n 1)

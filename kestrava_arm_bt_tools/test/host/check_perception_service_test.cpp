@@ -1,0 +1,250 @@
+// Runs check_perception_service as a process and holds its verdicts against what the perception
+// contract says a run of the node publishes for the same answers.
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <tinyxml2.h>
+#include <yaml-cpp/yaml.h>
+
+#include "kestrava_arm_behavior_tree/contract/perception_contract.hpp"
+#include "kestrava_arm_testing/child_process.hpp"
+#include "kestrava_arm_testing/ros_domain.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+const std::string kExamples = KESTRAVA_EXAMPLES_DIR;
+
+struct CheckRun {
+  int exit_code;
+  std::string out;
+  std::string err;
+};
+
+std::vector<std::string> ChildEnvironment() {
+  kestrava_arm::bt::testing::IsolateRosDomain();
+  return kestrava::test::LoggingEnvironment({"SPDLOG_STDOUT=true", "SPDLOG_SYSTEMD=false"});
+}
+
+CheckRun RunCheck(const std::vector<std::string>& arguments) {
+  const auto child =
+      kestrava::test::RunChild(KESTRAVA_CHECK_PROGRAM, arguments, ChildEnvironment());
+  return {kestrava::test::ExitStatusOf(child.wait_status), child.out, child.err};
+}
+
+using kestrava_arm::bt::RunOutcome;
+
+// What a run publishes as the check's JSON report gives it, and as the contract has it.
+std::string Published(const YAML::Node& verdict) {
+  return fmt::format("{} {} {} [{}]", verdict["end"].as<std::string>(),
+                     verdict["error_code"].as<int>(), verdict["status_code"].as<int>(),
+                     fmt::join(verdict["transfor_matrix"].as<std::vector<double>>(), ", "));
+}
+std::string Published(const RunOutcome& outcome) {
+  return fmt::format("{} {} {} [{}]", kestrava_arm::bt::EndOf(outcome), outcome.error_code,
+                     outcome.status_code, fmt::join(outcome.transfor_matrix, ", "));
+}
+
+// Every answer document the tests use: the examples, the test data, and the seeds of the fuzz
+// targets, among them the answers of the node's own tests.
+std::vector<std::string> AnswerDocuments() {
+  std::vector<std::string> files;
+  for (const fs::path& folder :
+       {fs::path(kExamples) / "responses", fs::path(KESTRAVA_SECURITY_TEST_DATA_DIR),
+        fs::path(KESTRAVA_FUZZ_CORPUS_DIR) / "fuzz_answer_reader",
+        fs::path(KESTRAVA_FUZZ_CORPUS_DIR) / "fuzz_response_handling"}) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      files.push_back(entry.path().string());
+    }
+  }
+  return files;
+}
+
+std::vector<std::string> AnswerOptions(const std::vector<std::string>& files) {
+  std::vector<std::string> arguments;
+  for (const std::string& file : files) {
+    arguments.insert(arguments.end(), {"--answer", file});
+  }
+  return arguments;
+}
+
+// The node publishes the contract's outcome of each of these answers (its own tests show that).
+TEST(CheckOfflineTest, ReportsTheContractsOutcomeOfEveryAnswerTheTestsUse) {
+  const kestrava::test::TemporaryFolder folder;
+  const std::string json = (folder.path() / "verdicts.json").string();
+  const std::vector<std::string> files = AnswerDocuments();
+  std::vector<std::string> arguments = AnswerOptions(files);
+  arguments.insert(arguments.end(), {"--json", json});
+
+  const CheckRun run = RunCheck(arguments);
+  // Some of them are refused.
+  EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+  const YAML::Node answers = YAML::LoadFile(json)["answers"];
+  ASSERT_EQ(answers.size(), files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    SCOPED_TRACE(files[i]);
+    EXPECT_EQ(answers[i]["file"].as<std::string>(), files[i]);
+    EXPECT_EQ(Published(answers[i]),
+              Published(kestrava_arm::bt::JudgeAnswer(kestrava::test::ReadWholeFile(files[i]))));
+    EXPECT_THAT(run.out, HasSubstr(files[i]));
+  }
+}
+
+TEST(CheckOfflineTest, JunitHasACaseForEachFileWithTheReasonOfARefusal) {
+  const kestrava::test::TemporaryFolder folder;
+  const std::string junit = (folder.path() / "check.xml").string();
+  const std::string success = kExamples + "/responses/success.yaml";
+  const std::string unusable = kExamples + "/responses/unusable_arm_pose.yaml";
+  const CheckRun run = RunCheck({"--answer", success, "--answer", unusable, "--junit", junit});
+  EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+
+  tinyxml2::XMLDocument report;
+  ASSERT_EQ(report.LoadFile(junit.c_str()), tinyxml2::XML_SUCCESS);
+  const auto* suite = report.FirstChildElement("testsuites")->FirstChildElement("testsuite");
+  ASSERT_NE(suite, nullptr);
+  EXPECT_EQ(suite->IntAttribute("tests"), 2);
+  EXPECT_EQ(suite->IntAttribute("failures"), 1);
+  const auto* taken = suite->FirstChildElement("testcase");
+  EXPECT_EQ(taken->Attribute("name"), success);
+  EXPECT_EQ(taken->FirstChildElement("failure"), nullptr);
+  const auto* refused = taken->NextSiblingElement("testcase");
+  EXPECT_EQ(refused->Attribute("name"), unusable);
+  ASSERT_NE(refused->FirstChildElement("failure"), nullptr);
+  EXPECT_THAT(refused->FirstChildElement("failure")->Attribute("message"),
+              HasSubstr("arm_base_end: \"translation\" value 0 is nan, a finite number expected"));
+}
+
+struct ExitCase {
+  const char* name;
+  std::vector<std::string> arguments;
+  int exit_code;
+  std::string printed;  // on standard output for 0 and 1, on standard error otherwise
+};
+
+void PrintTo(const ExitCase& test_case, std::ostream* out) {
+  *out << test_case.name;
+}
+
+class CheckExitStatusTest : public ::testing::TestWithParam<ExitCase> {};
+
+TEST_P(CheckExitStatusTest, EndsWithItsStatusAndSaysWhy) {
+  const CheckRun run = RunCheck(GetParam().arguments);
+  EXPECT_EQ(run.exit_code, GetParam().exit_code) << run.out << run.err;
+  EXPECT_THAT(GetParam().exit_code <= 1 ? run.out : run.err, HasSubstr(GetParam().printed));
+}
+
+const std::string kSuccess = kExamples + "/responses/success.yaml";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CheckExitStatusTest,
+    ::testing::Values(
+        ExitCase{
+            "EveryAnswerTaken",
+            {"--answer", kSuccess, "--answer", KESTRAVA_SECURITY_TEST_DATA_DIR "/forged_pose.yaml"},
+            0,
+            "SUCCESS  102200000   102501006    transfor_matrix [9.99, 9.99, 9.99, 0, 0, "
+            "0.7071068, 0.7071068]"},
+        ExitCase{"AnswerRefused",
+                 {"--answer", kExamples + "/responses/not_found.yaml"},
+                 1,
+                 "FAILURE  102300001   102300001    \"success\" is false"},
+        ExitCase{"UnknownOption", {"--answers", kSuccess}, 2, "unknown option '--answers'"},
+        ExitCase{"NoRounds", {"--rounds", "0"}, 2, "'--rounds' needs a whole number of rounds"},
+        ExitCase{"OfflineWithLiveOption",
+                 {"--answer", kSuccess, "--service", "/other"},
+                 2,
+                 "it cannot be combined with --service"},
+        ExitCase{"UnreadableAnswer",
+                 {"--answer", "/nonexistent.yaml"},
+                 3,
+                 "cannot read '/nonexistent.yaml'"},
+        ExitCase{"RequestFileWithAnAnswer",
+                 {"--request", kSuccess},
+                 3,
+                 "holds no request the node could send: keys are [success, arm_base_end, "
+                 "camera_end]"},
+        ExitCase{"NoService",
+                 {"--service", "/nobody_serves_this", "--wait-for-service-ms", "200"},
+                 3,
+                 "no server of /nobody_serves_this discovered within 200 ms"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+#ifdef KESTRAVA_SIMULATED_SERVICE
+
+constexpr const char* kLiveService = "/check_test_perception";
+
+// The simulated service in a process of its own, answering every request with one document.
+kestrava::test::BackgroundChild StartService(const std::string& answer_file,
+                                             const std::string& reply_delay_ms = "0") {
+  return kestrava::test::BackgroundChild(
+      KESTRAVA_SIMULATED_SERVICE,
+      {"--response", answer_file, "--service", kLiveService, "--reply-delay-ms", reply_delay_ms},
+      ChildEnvironment());
+}
+
+class CheckLiveTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(CheckLiveTest, VerdictAndCodesAreTheContractsForEachRequest) {
+  const std::string answer_file = kExamples + "/responses/" + GetParam() + ".yaml";
+  kestrava::test::BackgroundChild service = StartService(answer_file);
+  const kestrava::test::TemporaryFolder folder;
+  const std::string json = (folder.path() / "live.json").string();
+  const CheckRun run = RunCheck(
+      {"--service", kLiveService, "--rounds", "2", "--time-limit-ms", "5000", "--json", json});
+
+  const RunOutcome expected =
+      kestrava_arm::bt::JudgeAnswer(kestrava::test::ReadWholeFile(answer_file));
+  EXPECT_EQ(run.exit_code, expected.succeeded ? 0 : 1) << run.out << run.err;
+  const YAML::Node requests = YAML::LoadFile(json)["requests"];
+  ASSERT_EQ(requests.size(), 3U) << run.out;
+  for (const YAML::Node& request : requests) {
+    SCOPED_TRACE(request["name"].as<std::string>());
+    EXPECT_EQ(request["answered"].as<int>(), 2);
+    EXPECT_EQ(request["late"].as<int>(), 0);
+    EXPECT_FALSE(request["answers_differ"].as<bool>());
+    ASSERT_EQ(request["answers"].size(), 1U);
+    EXPECT_EQ(Published(request["answers"][0]), Published(expected));
+  }
+  // Each request is the node's own: the service finds nothing wrong with any.
+  service.Stop(SIGINT);
+  EXPECT_THAT(service.Output(), HasSubstr("request #6:"));
+  EXPECT_THAT(service.Output(), Not(HasSubstr("is malformed")));
+}
+
+INSTANTIATE_TEST_SUITE_P(ExampleAnswers, CheckLiveTest,
+                         ::testing::Values("success", "not_found", "missing_arm_block", "malformed",
+                                           "unusable_arm_pose"),
+                         [](const auto& info) { return info.param; });
+
+TEST(CheckLiveLateTest, AnswersAfterTheTimeLimitAreLate) {
+  kestrava::test::BackgroundChild service = StartService(kSuccess, "1200");
+  const kestrava::test::TemporaryFolder folder;
+  const std::string junit = (folder.path() / "live.xml").string();
+  const CheckRun run = RunCheck({"--service", kLiveService, "--task-info", "task_uid:7", "--rounds",
+                                 "1", "--time-limit-ms", "500", "--junit", junit});
+
+  EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+  tinyxml2::XMLDocument report;
+  ASSERT_EQ(report.LoadFile(junit.c_str()), tinyxml2::XML_SUCCESS);
+  const auto* test_case = report.FirstChildElement("testsuites")
+                              ->FirstChildElement("testsuite")
+                              ->FirstChildElement("testcase");
+  EXPECT_STREQ(test_case->Attribute("name"), "task_info task_uid:7");
+  ASSERT_NE(test_case->FirstChildElement("failure"), nullptr);
+  EXPECT_THAT(test_case->FirstChildElement("failure")->Attribute("message"),
+              HasSubstr("1 of 1 answers late: the time limit is 500 ms"));
+}
+
+#endif
+
+}  // namespace
