@@ -2,11 +2,11 @@
 # One GoogleTest executable; its cases are listed to CTest when the tests run, their names after
 # the prefix, if any. Each case also leaves a JUnit report under test_results/, where
 # `colcon test-result` looks for them.
-include(GoogleTest)
-
 function(kestrava_add_test name)
   cmake_parse_arguments(ARG "" "TEST_PREFIX" "SOURCES;LIBS" ${ARGN})
-  # Imported targets belong to the directory that finds them: the caller's.
+  # Imported targets belong to the directory that finds them, the caller's; GoogleTest's module
+  # keeps the path of its discovery script in a variable of the scope that includes it.
+  include(GoogleTest)
   if(NOT TARGET GTest::gtest_main)
     find_package(GTest REQUIRED)
   endif()
