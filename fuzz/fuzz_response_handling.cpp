@@ -17,8 +17,9 @@ namespace {
 
 using namespace kestrava_arm::bt;
 using namespace kestrava_arm::bt::fuzzing;
+using kestrava_arm::bt::testing::ClearOutputs;
+using kestrava_arm::bt::testing::PublishedOutcome;
 
-constexpr int kNotWritten = 0;
 // Far beyond any handling time: a run that still ends by time-out lost its response.
 constexpr const char* kTimeLimitMs = "10000";
 
@@ -26,16 +27,6 @@ struct Fixture {
   kestrava_arm::bt::testing::NodeHarness& harness = SharedHarness();
   BT::Tree tree = harness.CreateTree(kTimeLimitMs);
 };
-
-// What the run published, in the contract's terms.
-RunOutcome PublishedBy(BT::NodeStatus status, const BT::Blackboard& blackboard) {
-  RunOutcome published;
-  published.succeeded = status == BT::NodeStatus::SUCCESS;
-  published.error_code = blackboard.get<int>("error_code");
-  published.status_code = blackboard.get<int>("status_code");
-  published.transfor_matrix = blackboard.get<std::vector<double>>("transfor_matrix");
-  return published;
-}
 
 std::string Describe(const RunOutcome& outcome) {
   return fmt::format("{} with error_code {}, status_code {}, transfor_matrix [{}]",
@@ -63,12 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static Fixture fixture;
   const std::string response_yaml(reinterpret_cast<const char*>(data), size);
   BT::Blackboard& blackboard = *fixture.harness.blackboard();
-  blackboard.set("error_code", kNotWritten);
-  blackboard.set("status_code", kNotWritten);
-  blackboard.set("transfor_matrix", std::vector<double>{});
+  ClearOutputs(blackboard);
   fixture.harness.service().ForgetRequests();
   fixture.harness.service().AnswerAllWith(response_yaml);
   const BT::NodeStatus status = RunToEnd(fixture.tree);
-  CheckOutcome(PublishedBy(status, blackboard), response_yaml);
+  CheckOutcome(PublishedOutcome(status, blackboard), response_yaml);
   return 0;
 }

@@ -257,15 +257,13 @@ TEST_F(DetectToiletInfoTest, PublishesTheContractsOutcomeOfEveryAnswerOfTheCorpu
       SCOPED_TRACE(entry.path().string());
       const std::string answer = ReadWholeFile(entry.path());
       const RunOutcome expected = JudgeAnswer(answer);
-      BT::Blackboard& blackboard = *harness_.blackboard();
-      blackboard.set("error_code", 0);
-      blackboard.set("status_code", 0);
-      blackboard.set("transfor_matrix", std::vector<double>{});
-      EXPECT_EQ(RunAnsweredWith(answer),
-                expected.succeeded ? BT::NodeStatus::SUCCESS : BT::NodeStatus::FAILURE);
-      EXPECT_EQ(IntOutput("error_code"), expected.error_code);
-      EXPECT_EQ(IntOutput("status_code"), expected.status_code);
-      EXPECT_EQ(blackboard.get<std::vector<double>>("transfor_matrix"), expected.transfor_matrix);
+      ClearOutputs(*harness_.blackboard());
+      const RunOutcome published =
+          PublishedOutcome(RunAnsweredWith(answer), *harness_.blackboard());
+      EXPECT_EQ(published.succeeded, expected.succeeded);
+      EXPECT_EQ(published.error_code, expected.error_code);
+      EXPECT_EQ(published.status_code, expected.status_code);
+      EXPECT_EQ(published.transfor_matrix, expected.transfor_matrix);
       ++answers;
     }
   }

@@ -33,7 +33,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using RunId = std::uint64_t;
 
-constexpr int kNotWritten = 0;
 
 constexpr int kTickThreads = 3;
 constexpr int kTreesPerThread = 4;
@@ -270,11 +269,9 @@ struct Tally {
   int LossCount() const { return requests_lost + late + answers_lost; }
 };
 
+// What a run published, with the trajectory file it names.
 struct RunResult {
-  BT::NodeStatus status;
-  int error_code;
-  int status_code;
-  std::vector<double> transfor_matrix;
+  RunOutcome published;
   std::string fix_trajectory;
 };
 
@@ -282,9 +279,9 @@ std::string FixTrajectoryOf(RunId id) {
   return fmt::format("/stress/{}/run.txt", id);
 }
 
-bool EndedByTimeout(const RunResult& result) {
-  return result.status == BT::NodeStatus::FAILURE && result.status_code == kStatusTimeout &&
-         result.error_code == kNotWritten && result.transfor_matrix.empty();
+bool EndedByTimeout(const RunOutcome& published) {
+  return !published.succeeded && published.status_code == kStatusTimeout &&
+         published.error_code == kNotWritten && published.transfor_matrix.empty();
 }
 
 bool MayTimeOut(const RunPlan& plan) {
@@ -293,21 +290,22 @@ bool MayTimeOut(const RunPlan& plan) {
 
 // Which outcome the run took, or nothing when it is not one its plan allows.
 std::atomic<int>* OutcomeCounter(const RunPlan& plan, const RunResult& result, Tally& tally) {
-  if (result.status == BT::NodeStatus::FAILURE && result.status_code == kStatusTimeout) {
-    return MayTimeOut(plan) && EndedByTimeout(result) ? &tally.timed_out : nullptr;
+  const RunOutcome& published = result.published;
+  if (!published.succeeded && published.status_code == kStatusTimeout) {
+    return MayTimeOut(plan) && EndedByTimeout(published) ? &tally.timed_out : nullptr;
   }
   if (plan.timing == Timing::kAfterTimeout) {
     return nullptr;
   }
   const auto failed_with = [&](int error_code) {
-    return result.status == BT::NodeStatus::FAILURE && result.error_code == error_code &&
-           result.status_code == kStatusDetectionFailed && result.transfor_matrix.empty();
+    return !published.succeeded && published.error_code == error_code &&
+           published.status_code == kStatusDetectionFailed && published.transfor_matrix.empty();
   };
   switch (plan.answer) {
     case Answer::kSuccess:
-      return result.status == BT::NodeStatus::SUCCESS && result.error_code == kErrorNone &&
-                     result.status_code == kStatusSucceeded &&
-                     result.transfor_matrix == TransforMatrixOf(plan.id) &&
+      return published.succeeded && published.error_code == kErrorNone &&
+                     published.status_code == kStatusSucceeded &&
+                     published.transfor_matrix == TransforMatrixOf(plan.id) &&
                      result.fix_trajectory == FixTrajectoryOf(plan.id)
                  ? &tally.succeeded
                  : nullptr;
@@ -423,22 +421,17 @@ class TreeSlot {
     blackboard_->set("toilet_data_path", std::string("/stress"));
     blackboard_->set("task_info", fmt::format("task_uid:{};task_name:run", plan_->id));
     blackboard_->set("camera_frame_id", std::to_string(plan_->id));
-    blackboard_->set("error_code", kNotWritten);
-    blackboard_->set("status_code", kNotWritten);
-    blackboard_->set("transfor_matrix", std::vector<double>{});
-    blackboard_->set("fix_trajectory", std::string());
+    ClearOutputs(*blackboard_);
     responder_.Expect(*plan_);
   }
 
   void Finish(BT::NodeStatus status) {
-    const RunResult result{status, blackboard_->get<int>("error_code"),
-                           blackboard_->get<int>("status_code"),
-                           blackboard_->get<std::vector<double>>("transfor_matrix"),
+    const RunResult result{PublishedOutcome(status, *blackboard_),
                            blackboard_->get<std::string>("fix_trajectory")};
     const Delivery delivery = responder_.Release(plan_->id);
     if (auto* counter = OutcomeCounter(*plan_, result, tally_)) {
       ++*counter;
-    } else if (EndedByTimeout(result)) {
+    } else if (EndedByTimeout(result.published)) {
       const Loss loss = LossOf(delivery, Deadline());
       tally_.Lost(loss, Describe(result) + ", " + DescribeLoss(loss, delivery, started_));
     } else {
@@ -453,11 +446,12 @@ class TreeSlot {
   }
 
   std::string Describe(const RunResult& result) const {
+    const RunOutcome& published = result.published;
     return fmt::format(
         "run {} (answer {}, timing {}): {} error_code {} status_code {} transfor_matrix [{}]",
         plan_->id, static_cast<int>(plan_->answer), static_cast<int>(plan_->timing),
-        BT::toStr(result.status), result.error_code, result.status_code,
-        fmt::join(result.transfor_matrix, ", "));
+        EndOf(published), published.error_code, published.status_code,
+        fmt::join(published.transfor_matrix, ", "));
   }
 
   BT::Blackboard::Ptr blackboard_;

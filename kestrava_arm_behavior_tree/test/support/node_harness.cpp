@@ -74,6 +74,22 @@ BT::NodeStatus TickUntilDone(BT::Tree& tree, std::chrono::microseconds period) {
   return status;
 }
 
+void ClearOutputs(BT::Blackboard& blackboard) {
+  blackboard.set("error_code", kNotWritten);
+  blackboard.set("status_code", kNotWritten);
+  blackboard.set("transfor_matrix", std::vector<double>{});
+  blackboard.set("fix_trajectory", std::string());
+}
+
+RunOutcome PublishedOutcome(BT::NodeStatus status, const BT::Blackboard& blackboard) {
+  RunOutcome published;
+  published.succeeded = status == BT::NodeStatus::SUCCESS;
+  published.error_code = blackboard.get<int>("error_code");
+  published.status_code = blackboard.get<int>("status_code");
+  published.transfor_matrix = blackboard.get<std::vector<double>>("transfor_matrix");
+  return published;
+}
+
 std::string SuccessAnswer() {
   return "success: true\n"
          "arm_base_end:\n"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "behaviortree_cpp/bt_factory.h"
+#include "kestrava_arm_behavior_tree/contract/perception_contract.hpp"
 #include "perception_service_stub.hpp"
 #include "rclcpp/rclcpp.hpp"
 
@@ -55,6 +56,15 @@ class NodeHarness {
 // to tick again at once.
 BT::NodeStatus TickUntilDone(BT::Tree& tree,
                              std::chrono::microseconds period = std::chrono::milliseconds(1));
+
+// The value of a code entry that no run has written.
+inline constexpr int kNotWritten = 0;
+
+// Marks the node's output entries as not written: codes kNotWritten, an empty pose and trajectory.
+void ClearOutputs(BT::Blackboard& blackboard);
+
+// What the run that ended with `status` published, read back from the blackboard.
+RunOutcome PublishedOutcome(BT::NodeStatus status, const BT::Blackboard& blackboard);
 
 // Response documents shared by the tests.
 std::string SuccessAnswer();
