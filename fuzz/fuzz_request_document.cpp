@@ -17,8 +17,8 @@
 #include <yaml-cpp/yaml.h>
 
 #include "fuzz_checks.hpp"
-#include "kestrava_arm_behavior_tree/contract/perception_contract.hpp"
 #include "kestrava_arm_behavior_tree/common/string_helpers.hpp"
+#include "kestrava_arm_behavior_tree/contract/perception_contract.hpp"
 
 namespace {
 

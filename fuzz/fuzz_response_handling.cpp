@@ -29,8 +29,8 @@ struct Fixture {
 };
 
 std::string Describe(const RunOutcome& outcome) {
-  return fmt::format("{} with error_code {}, status_code {}, transfor_matrix [{}]",
-                     EndOf(outcome), outcome.error_code, outcome.status_code,
+  return fmt::format("{} with error_code {}, status_code {}, transfor_matrix [{}]", EndOf(outcome),
+                     outcome.error_code, outcome.status_code,
                      fmt::join(outcome.transfor_matrix, ", "));
 }
 
@@ -40,8 +40,7 @@ void CheckOutcome(const RunOutcome& node, const std::string& response_yaml) {
   if (node.succeeded != contract.succeeded || node.error_code != contract.error_code ||
       node.status_code != contract.status_code ||
       node.transfor_matrix != contract.transfor_matrix) {
-    Fail(fmt::format("the run ended {}; the contract says {}", Describe(node),
-                     Describe(contract)));
+    Fail(fmt::format("the run ended {}; the contract says {}", Describe(node), Describe(contract)));
   }
   if (node.succeeded) {
     CheckTakenPose(node.transfor_matrix, response_yaml);

@@ -43,7 +43,8 @@ int Report(const Results& results, const CheckOptions& options) {
 int CheckAnswerFiles(const CheckOptions& options) {
   std::vector<AnswerFileResult> results;
   for (const std::string& file : options.answer_files) {
-    results.push_back({file, kestrava_arm::bt::JudgeAnswer(kestrava_arm::host::ReadTextFile(file))});
+    results.push_back(
+        {file, kestrava_arm::bt::JudgeAnswer(kestrava_arm::host::ReadTextFile(file))});
   }
   return Report(results, options);
 }

@@ -4,8 +4,6 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -13,6 +11,7 @@
 
 #include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
 #include "kestrava_arm_behavior_tree/contract/perception_contract.hpp"
+#include "kestrava_arm_testing/child_process.hpp"
 #include "log_capture.hpp"
 #include "node_harness.hpp"
 
@@ -240,22 +239,15 @@ TEST_F(DetectToiletInfoTest, AnswerVariantsThatStillSucceed) {
   EXPECT_EQ(CountContaining(lines, "cam translation: nan, inf, -inf; rotation: 0, 0, 0, 0"), 1U);
 }
 
-std::string ReadWholeFile(const std::filesystem::path& file) {
-  std::ifstream in(file);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // The node publishes, answer for answer, what the perception contract says a run publishes: the
 // check of a perception service and the fuzz targets judge answers by that contract alone.
 TEST_F(DetectToiletInfoTest, PublishesTheContractsOutcomeOfEveryAnswerOfTheCorpus) {
   std::size_t answers = 0;
   for (const char* corpus : {"fuzz_answer_reader", "fuzz_response_handling"}) {
-    for (const auto& entry :
-         std::filesystem::directory_iterator(std::filesystem::path(KESTRAVA_ANSWER_CORPUS_DIR) / corpus)) {
+    for (const auto& entry : std::filesystem::directory_iterator(
+             std::filesystem::path(KESTRAVA_ANSWER_CORPUS_DIR) / corpus)) {
       SCOPED_TRACE(entry.path().string());
-      const std::string answer = ReadWholeFile(entry.path());
+      const std::string answer = kestrava::test::ReadWholeFile(entry.path());
       const RunOutcome expected = JudgeAnswer(answer);
       ClearOutputs(*harness_.blackboard());
       const RunOutcome published =

@@ -33,7 +33,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using RunId = std::uint64_t;
 
-
 constexpr int kTickThreads = 3;
 constexpr int kTreesPerThread = 4;
 constexpr auto kTickPeriod = std::chrono::microseconds(200);

@@ -280,8 +280,8 @@ class ScratchFolder {
   // folder its examples.
   ScratchFolder() {
     fs::create_directory(path() / "build");
-    for (const fs::path built : {KESTRAVA_BT_HOST, KESTRAVA_PLUGIN, KESTRAVA_CHECK_PROGRAM,
-                                 KESTRAVA_SIMULATED_SERVICE}) {
+    for (const fs::path built :
+         {KESTRAVA_BT_HOST, KESTRAVA_PLUGIN, KESTRAVA_CHECK_PROGRAM, KESTRAVA_SIMULATED_SERVICE}) {
       if (!built.empty()) {
         fs::create_symlink(built, path() / "build" / built.filename());
       }

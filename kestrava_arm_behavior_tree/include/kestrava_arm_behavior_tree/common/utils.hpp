@@ -108,7 +108,8 @@ inline constexpr const char* BLINK = "\033[5m";
 namespace kestrava_arm::bt {
 
 // Logs "label: [a b c ]" on one line.
-KESTRAVA_ARM_BT_PUBLIC void PrintfFloat64MultiArray(std::string label, const std_msgs::msg::Float64MultiArray& array);
+KESTRAVA_ARM_BT_PUBLIC void PrintfFloat64MultiArray(std::string label,
+                                                    const std_msgs::msg::Float64MultiArray& array);
 
 // Logs the members of a trash description on eleven coloured lines.
 KESTRAVA_ARM_BT_PUBLIC void PrintfTrashInfo(const kestrava_protocol::msg::TrashInfo& trash_info);
