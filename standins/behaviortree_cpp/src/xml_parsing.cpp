@@ -243,7 +243,7 @@ class TreeBuilder {
     config.blackboard = subtree.blackboard;
     config.uid = next_uid_++;
     config.path = nodePath(prefix, name, ID, config.uid);
-    for (auto* attribute = element.FirstAttribute(); attribute != nullptr;
+    for (const auto* attribute = element.FirstAttribute(); attribute != nullptr;
          attribute = attribute->Next()) {
       if (IsAllowedPortName(attribute->Name())) {
         config.input_ports[attribute->Name()] = attribute->Value();
@@ -276,7 +276,7 @@ class TreeBuilder {
                                            const Blackboard::Ptr& parent) {
     auto blackboard = Blackboard::create(parent);
     bool autoremap = false;
-    for (auto* attribute = element.FirstAttribute(); attribute != nullptr;
+    for (const auto* attribute = element.FirstAttribute(); attribute != nullptr;
          attribute = attribute->Next()) {
       const std::string key = attribute->Name();
       std::string value = attribute->Value();
