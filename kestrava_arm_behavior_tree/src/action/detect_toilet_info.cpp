@@ -1,5 +1,7 @@
 #include "kestrava_arm_behavior_tree/action/detect_toilet_info.hpp"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <optional>
@@ -163,14 +165,15 @@ DetectToiletInfo::DetectToiletInfo(const std::string& name, const BT::NodeConfig
 }
 
 bool DetectToiletInfo::ReadSharedNode(const BT::Blackboard& blackboard) {
-  for (const char* key : {kSharedNodeKey, kExecutorNodeKey}) {
+  const std::array<const char*, 2> keys = {kSharedNodeKey, kExecutorNodeKey};
+  return std::any_of(keys.begin(), keys.end(), [&](const char* key) {
     const EntryPlace place = ReadEntry(blackboard, key, node_);
-    if (place != EntryPlace::kNowhere) {
-      LOG_INFO("Succeed to get node from blackboard{}.", SharedNodeOrigin(key, place));
-      return true;
+    if (place == EntryPlace::kNowhere) {
+      return false;
     }
-  }
-  return false;
+    LOG_INFO("Succeed to get node from blackboard{}.", SharedNodeOrigin(key, place));
+    return true;
+  });
 }
 
 DetectToiletInfo::~DetectToiletInfo() {
