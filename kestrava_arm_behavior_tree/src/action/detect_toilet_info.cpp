@@ -1,8 +1,11 @@
 #include "kestrava_arm_behavior_tree/action/detect_toilet_info.hpp"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include <fmt/format.h>
@@ -20,10 +23,48 @@ std::atomic<bool> first_wait{true};
 
 using ArmPerceptionCommon = DetectToiletInfo::ArmPerceptionCommon;
 
-// A string setting from the blackboard; nothing when the entry is absent or holds nothing.
-std::optional<std::string> ReadSetting(const BT::Blackboard& blackboard, const std::string& key) {
-  std::string value;
+enum class EntryPlace { kNowhere, kOwnBlackboard, kRootBlackboard };
+
+// The node's own blackboard first, so that a local entry or a SubTree's remapping wins; then the
+// root blackboard, where the host put its entries and which a SubTree that remaps nothing hides.
+template <typename T>
+EntryPlace ReadEntry(const BT::Blackboard& blackboard, const char* key, T& value) {
   if (blackboard.get(key, value)) {
+    return EntryPlace::kOwnBlackboard;
+  }
+  const BT::Blackboard* root = blackboard.rootBlackboard();
+  if (root != &blackboard && root->get(key, value)) {
+    return EntryPlace::kRootBlackboard;
+  }
+  return EntryPlace::kNowhere;
+}
+
+bool InSubTree(const BT::Blackboard& blackboard) {
+  return blackboard.rootBlackboard() != &blackboard;
+}
+
+// Where the shared node came from, said only when it is not the host's entry of a flat tree.
+std::string SharedNodeOrigin(const char* key, EntryPlace place) {
+  if (std::string_view(key) == kSharedNodeKey && place == EntryPlace::kOwnBlackboard) {
+    return "";
+  }
+  return fmt::format(" (entry {} of the {} blackboard)", key,
+                     place == EntryPlace::kOwnBlackboard ? "node's" : "root");
+}
+
+// What a SubTree's node adds to a missing entry's error: where it looked.
+std::string WhereLookedFor(const BT::Blackboard& blackboard, const std::string& keys) {
+  if (!InSubTree(blackboard)) {
+    return "";
+  }
+  return fmt::format(" Looked for {} on the SubTree's blackboard and on the root blackboard.",
+                     keys);
+}
+
+// A string setting from the blackboard; nothing when the entry is absent or holds nothing.
+std::optional<std::string> ReadSetting(const BT::Blackboard& blackboard, const char* key) {
+  std::string value;
+  if (ReadEntry(blackboard, key, value) != EntryPlace::kNowhere) {
     return value;
   }
   return std::nullopt;
@@ -106,18 +147,33 @@ DetectToiletInfo::DetectToiletInfo(const std::string& name, const BT::NodeConfig
     : BT::StatefulActionNode(name, config), callback_target_(std::make_shared<CallbackTarget>()) {
   callback_target_->node = this;
   LOG_INFO("DetectToiletInfo construct...");
-  if (!config.blackboard->get(kSharedNodeKey, node_)) {
-    LOG_ERROR("Failed to get node from blackboard.");
+  const BT::Blackboard& blackboard = *config.blackboard;
+  if (!ReadSharedNode(blackboard)) {
+    LOG_ERROR(
+        "Failed to get node from blackboard.{}",
+        WhereLookedFor(blackboard, fmt::format("{} and {}", kSharedNodeKey, kExecutorNodeKey)));
     return;
   }
-  LOG_INFO("Succeed to get node from blackboard.");
   std::string service_name;
-  if (!config.blackboard->get(kServiceNameKey, service_name)) {
-    LOG_ERROR("Failed to get arm_perception_service from blackboard.");
+  if (ReadEntry(blackboard, kServiceNameKey, service_name) == EntryPlace::kNowhere) {
+    LOG_ERROR("Failed to get arm_perception_service from blackboard.{}",
+              WhereLookedFor(blackboard, "it"));
     return;
   }
   client_ = node_->create_client<ArmPerceptionCommon>(service_name);
   LOG_INFO("toilet detect service name: {}.", service_name);
+}
+
+bool DetectToiletInfo::ReadSharedNode(const BT::Blackboard& blackboard) {
+  const std::array<const char*, 2> keys = {kSharedNodeKey, kExecutorNodeKey};
+  return std::any_of(keys.begin(), keys.end(), [&](const char* key) {
+    const EntryPlace place = ReadEntry(blackboard, key, node_);
+    if (place == EntryPlace::kNowhere) {
+      return false;
+    }
+    LOG_INFO("Succeed to get node from blackboard{}.", SharedNodeOrigin(key, place));
+    return true;
+  });
 }
 
 DetectToiletInfo::~DetectToiletInfo() {

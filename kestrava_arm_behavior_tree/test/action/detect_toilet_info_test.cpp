@@ -395,6 +395,78 @@ TEST_F(DetectToiletInfoTest, ConstructorEndStates) {
                std::invalid_argument);
 }
 
+// The node alone in a SubTree whose attributes are `remapping`; its outputs go to the root.
+std::string SubTreeXml(const std::string& remapping) {
+  return R"(<root BTCPP_format="4" main_tree_to_execute="Main">
+      <BehaviorTree ID="Main"><SubTree ID="Detect" )" +
+         remapping + R"(/></BehaviorTree>
+      <BehaviorTree ID="Detect"><DetectToiletInfo timeout_duration="60000"
+          fix_trajectory="{@fix_trajectory}" status_code="{@status_code}"/></BehaviorTree>
+      </root>)";
+}
+
+TEST_F(DetectToiletInfoTest, InASubTreeEntriesComeFromItsOwnBlackboardElseFromTheRoot) {
+  harness_.service().AnswerAllWith(SuccessAnswer());
+  struct Case {
+    const char* name;
+    std::string remapping;
+    std::vector<std::pair<std::string, std::string>> root_entries;
+    bool host_node;  // the shared node under kestrava_arm_bt_shared_node, else under node
+    std::string node_line;
+    std::string fix_trajectory;
+  };
+  const std::vector<Case> cases = {
+      {"remaps nothing",
+       "",
+       {{"task_info", "task_uid:42;task_name:bowl"}},
+       true,
+       "Succeed to get node from blackboard (entry kestrava_arm_bt_shared_node of the root "
+       "blackboard).",
+       "/opt/kestrava/toilet_data/42/bowl.txt"},
+      {"executor's node entry",
+       "",
+       {{"task_info", "task_uid:42;task_name:bowl"}},
+       false,
+       "Succeed to get node from blackboard (entry node of the root blackboard).",
+       "/opt/kestrava/toilet_data/42/bowl.txt"},
+      {"remapped task",
+       R"(task_info="{job}")",
+       {{"task_info", "task_uid:42;task_name:bowl"}, {"job", "task_uid:7;task_name:seat"}},
+       true,
+       "Succeed to get node from blackboard (entry kestrava_arm_bt_shared_node of the root "
+       "blackboard).",
+       "/opt/kestrava/toilet_data/7/seat.txt"},
+  };
+  std::size_t request = 0;
+  for (const auto& c : cases) {
+    auto root = BT::Blackboard::create();
+    root->set(c.host_node ? kSharedNodeKey : kExecutorNodeKey, harness_.shared_node());
+    root->set(kServiceNameKey, std::string(NodeHarness::kServiceName));
+    for (const auto& [key, value] : c.root_entries) {
+      root->set(key, value);
+    }
+    LogCapture log;
+    auto tree = harness_.CreateTreeFromText(SubTreeXml(c.remapping), root);
+    EXPECT_EQ(TickUntilDone(tree), BT::NodeStatus::SUCCESS) << c.name;
+    EXPECT_EQ(CountContaining(log.Lines(), "[INFO] " + c.node_line), 1U) << c.name;
+    EXPECT_EQ(root->get<std::string>("fix_trajectory"), c.fix_trajectory) << c.name;
+    EXPECT_THAT(harness_.service().WaitForRequest(request++),
+                HasSubstr(c.fix_trajectory.substr(0, c.fix_trajectory.rfind('/'))))
+        << c.name;
+  }
+
+  auto empty_root = BT::Blackboard::create();
+  LogCapture log;
+  auto tree = harness_.CreateTreeFromText(SubTreeXml(""), empty_root);
+  EXPECT_EQ(tree.tickOnce(), BT::NodeStatus::FAILURE);
+  EXPECT_EQ(empty_root->get<int>("status_code"), kStatusServiceUnavailable);
+  EXPECT_EQ(CountContaining(log.Lines(),
+                            "[ERROR] Failed to get node from blackboard. Looked for "
+                            "kestrava_arm_bt_shared_node and node on the SubTree's blackboard and "
+                            "on the root blackboard."),
+            1U);
+}
+
 TEST_F(DetectToiletInfoTest, RelativeServiceNameIsResolvedInTheSubNamespace) {
   PerceptionServiceStub prefixed_service(harness_.service_node(), "/arm/perception");
   prefixed_service.AnswerAllWith(SuccessAnswer());

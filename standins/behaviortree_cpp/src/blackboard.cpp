@@ -1,10 +1,43 @@
 #include "behaviortree_cpp/blackboard.h"
 
 #include <iostream>
+#include <utility>
 
 namespace BT {
 
+namespace {
+
+bool isRootKey(const std::string& key) {
+  return !key.empty() && key.front() == '@';
+}
+
+// Private keys stay in their SubTree even with automatic remapping.
+bool isPrivateKey(const std::string& key) {
+  return !key.empty() && key.front() == '_';
+}
+
+}  // namespace
+
+Blackboard* Blackboard::rootBlackboard() {
+  return const_cast<Blackboard*>(std::as_const(*this).rootBlackboard());
+}
+
+const Blackboard* Blackboard::rootBlackboard() const {
+  const Blackboard* root = this;
+  for (auto parent = parent_.lock(); parent; parent = parent->parent_.lock()) {
+    root = parent.get();
+  }
+  return root;
+}
+
+void Blackboard::addSubtreeRemapping(StringView internal, StringView external) {
+  internal_to_external_.emplace(std::string(internal), std::string(external));
+}
+
 std::shared_ptr<Blackboard::Entry> Blackboard::getEntry(const std::string& key) const {
+  if (isRootKey(key)) {
+    return rootBlackboard()->getEntry(key.substr(1));
+  }
   {
     std::lock_guard lock(storage_mutex_);
     const auto it = storage_.find(key);
@@ -13,7 +46,14 @@ std::shared_ptr<Blackboard::Entry> Blackboard::getEntry(const std::string& key) 
     }
   }
   const auto parent = parent_.lock();
-  if (parent && autoremapping_ && key.rfind('_', 0) != 0) {
+  if (!parent) {
+    return nullptr;
+  }
+  const auto remapped = internal_to_external_.find(key);
+  if (remapped != internal_to_external_.end()) {
+    return parent->getEntry(remapped->second);
+  }
+  if (autoremapping_ && !isPrivateKey(key)) {
     return parent->getEntry(key);
   }
   return nullptr;
@@ -25,7 +65,14 @@ const TypeInfo* Blackboard::entryInfo(const std::string& key) const {
 }
 
 void Blackboard::createEntry(const std::string& key, const TypeInfo& info) {
-  createEntryImpl(key, info);
+  if (!isRootKey(key)) {
+    createEntryImpl(key, info);
+    return;
+  }
+  if (key.find('@', 1) != std::string::npos) {
+    throw LogicError("Character '@' used multiple times in the key");
+  }
+  rootBlackboard()->createEntryImpl(key.substr(1), info);
 }
 
 std::shared_ptr<Blackboard::Entry> Blackboard::createEntryImpl(const std::string& key,
@@ -42,10 +89,24 @@ std::shared_ptr<Blackboard::Entry> Blackboard::createEntryImpl(const std::string
     }
     return it->second;
   }
+  const auto remapped = internal_to_external_.find(key);
+  if (remapped != internal_to_external_.end()) {
+    return checkedParent()->createEntryImpl(remapped->second, info);
+  }
+  if (autoremapping_ && !isPrivateKey(key)) {
+    return checkedParent()->createEntryImpl(key, info);
+  }
   auto entry = std::make_shared<Entry>(info);
   entry->value = Any(info.type());
   storage_.emplace(key, entry);
   return entry;
+}
+
+Blackboard::Ptr Blackboard::checkedParent() const {
+  if (auto parent = parent_.lock()) {
+    return parent;
+  }
+  throw RuntimeError("Missing parent blackboard");
 }
 
 void Blackboard::unset(const std::string& key) {

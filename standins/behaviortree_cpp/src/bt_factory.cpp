@@ -21,6 +21,7 @@ BehaviorTreeFactory::BehaviorTreeFactory() : registry_(std::make_unique<Registry
   registerBuiltin<ReactiveSequence>("ReactiveSequence");
   registerBuiltin<AlwaysSuccessNode>("AlwaysSuccess");
   registerBuiltin<AlwaysFailureNode>("AlwaysFailure");
+  registerBuiltin<SubTreeNode>("SubTree");
 }
 
 BehaviorTreeFactory::~BehaviorTreeFactory() = default;

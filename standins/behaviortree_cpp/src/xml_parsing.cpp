@@ -2,8 +2,11 @@
 
 #include <tinyxml2.h>
 
+#include <charconv>
 #include <iostream>
+#include <limits>
 #include <map>
+#include <set>
 
 #include "xml_tree_builder.h"
 
@@ -54,7 +57,24 @@ bool isReferenceText(StringView text) {
   return text.size() >= 3 && text.front() == '{' && text.back() == '}';
 }
 
+// A SubTree names another tree of the document, which is checked as a tree of its own.
+void validateSubTree(const XMLElement& element, const BehaviorTreeFactory& factory) {
+  const std::string ID = registrationID(element);
+  const int line = element.GetLineNum();
+  if (!childElements(element).empty()) {
+    throwAtLine(line, "<SubTree> with ID '" + ID + "' should not have any child");
+  }
+  if (factory.manifests().count(ID) != 0) {
+    throwAtLine(line,
+                "The attribute [ID] of tag <SubTree> must not use the name of a registered Node");
+  }
+}
+
 void validateNode(const XMLElement& element, const BehaviorTreeFactory& factory) {
+  if (StringView(element.Name()) == "SubTree") {
+    validateSubTree(element, factory);
+    return;
+  }
   const std::string ID = registrationID(element);
   const auto manifest = factory.manifests().find(ID);
   const int line = element.GetLineNum();
@@ -68,6 +88,9 @@ void validateNode(const XMLElement& element, const BehaviorTreeFactory& factory)
   }
   if (type == NodeType::CONTROL && children.empty()) {
     throwAtLine(line, "The node '" + ID + "' must have 1 or more children");
+  }
+  if (type == NodeType::DECORATOR && children.size() != 1) {
+    throwAtLine(line, "The node '" + ID + "' must have exactly 1 child");
   }
   for (const auto* child : children) {
     validateNode(*child, factory);
@@ -139,29 +162,167 @@ const XMLElement& selectMainTree(const XMLElement& root) {
   throw std::runtime_error(std::string("Can't find a tree with name: ") + main_ID);
 }
 
-// Instantiates the nodes of one tree depth first, parents before children.
+// A SubTree's attribute that is no blackboard reference puts its value into the SubTree's
+// blackboard: as int, int64_t or double when the whole text is such a number, else as text.
+void setSubTreeConstant(Blackboard& blackboard, const std::string& key, const std::string& text) {
+  const char* begin = text.data();
+  const char* end = begin + text.size();
+  if (!text.empty() && text.find_first_of(".eE") == std::string::npos) {
+    int64_t integer = 0;
+    const auto [last, error] = std::from_chars(begin, end, integer);
+    if (error == std::errc() && last == end) {
+      if (integer >= std::numeric_limits<int>::min() &&
+          integer <= std::numeric_limits<int>::max()) {
+        blackboard.set(key, static_cast<int>(integer));
+      } else {
+        blackboard.set(key, integer);
+      }
+      return;
+    }
+  }
+  double real = 0;
+  const auto [last, error] = std::from_chars(begin, end, real);
+  if (!text.empty() && error == std::errc() && last == end) {
+    blackboard.set(key, real);
+    return;
+  }
+  blackboard.set(key, text);
+}
+
+// Instantiates the nodes of the main tree and of its SubTrees depth first, parents before
+// children; each SubTree on a blackboard of its own whose parent is the blackboard it sits in.
 class TreeBuilder {
  public:
-  TreeBuilder(const BehaviorTreeFactory& factory, Tree::Subtree& subtree)
-      : factory_(factory), subtree_(subtree) {}
+  TreeBuilder(const BehaviorTreeFactory& factory, const XMLElement& root, Tree& tree)
+      : factory_(factory), root_(root), tree_(tree) {}
 
-  void build(const XMLElement& element, ControlNode* parent) {
-    const std::string ID = instantiationID(element);
-    const TreeNodeManifest& manifest = factory_.manifests().at(ID);
-    const std::string name = attributeOr(element, "name", ID);
-    const auto node =
-        TreeNode::Ptr(factory_.instantiateTreeNode(name, ID, makeConfig(element, manifest, name)));
-    subtree_.nodes.push_back(node);
-    if (parent != nullptr) {
-      parent->addChild(node.get());
+  // Builds the tree `tree_element` as the SubTree `instance_name` below `parent`, or as the
+  // main tree when `parent` is null.
+  void buildTree(const XMLElement& tree_element, const std::string& instance_name,
+                 const Blackboard::Ptr& blackboard, TreeNode* parent) {
+    const std::string tree_ID = attributeOr(tree_element, "ID", "");
+    if (!ancestors_.insert(tree_ID).second) {
+      throw RuntimeError("Recursive behavior tree cycle detected: tree '", tree_ID,
+                         "' references itself (directly or indirectly)");
     }
-    auto* control = dynamic_cast<ControlNode*>(node.get());
-    for (const auto* child : childElements(element)) {
-      build(*child, control);
-    }
+    auto subtree = std::make_shared<Tree::Subtree>();
+    subtree->blackboard = blackboard;
+    subtree->instance_name = instance_name;
+    subtree->tree_ID = tree_ID;
+    tree_.subtrees.push_back(subtree);
+    const std::string prefix = instance_name.empty() ? "" : instance_name + "/";
+    build(*tree_element.FirstChildElement(), *subtree, prefix, parent);
+    ancestors_.erase(tree_ID);
   }
 
  private:
+  void build(const XMLElement& element, Tree::Subtree& subtree, const std::string& prefix,
+             TreeNode* parent) {
+    if (StringView(element.Name()) == "SubTree") {
+      buildSubTree(element, subtree, prefix, parent);
+      return;
+    }
+    const std::string ID = instantiationID(element);
+    const TreeNodeManifest& manifest = factory_.manifests().at(ID);
+    const std::string name = attributeOr(element, "name", ID);
+    NodeConfig config = makeConfig(element, manifest, subtree.blackboard);
+    config.path = nodePath(prefix, name, ID, config.uid);
+    const auto node = TreeNode::Ptr(factory_.instantiateTreeNode(name, ID, config));
+    adopt(subtree, node, parent);
+    for (const auto* child : childElements(element)) {
+      build(*child, subtree, prefix, node.get());
+    }
+  }
+
+  void buildSubTree(const XMLElement& element, Tree::Subtree& subtree, const std::string& prefix,
+                    TreeNode* parent) {
+    const std::string ID = registrationID(element);
+    const char* name_attribute = element.Attribute("name");
+    const std::string name = name_attribute != nullptr ? name_attribute : ID;
+    NodeConfig config;
+    config.blackboard = subtree.blackboard;
+    config.uid = next_uid_++;
+    config.path = nodePath(prefix, name, ID, config.uid);
+    for (const auto* attribute = element.FirstAttribute(); attribute != nullptr;
+         attribute = attribute->Next()) {
+      if (IsAllowedPortName(attribute->Name())) {
+        config.input_ports[attribute->Name()] = attribute->Value();
+      } else if (!IsReservedAttribute(attribute->Name())) {
+        config.other_attributes[attribute->Name()] = attribute->Value();
+      }
+    }
+    const auto node = TreeNode::Ptr(factory_.instantiateTreeNode(name, "SubTree", config));
+    if (auto* subtree_node = dynamic_cast<SubTreeNode*>(node.get())) {
+      subtree_node->setSubtreeID(ID);
+    }
+    adopt(subtree, node, parent);
+
+    std::string instance_name = subtree.instance_name.empty() ? "" : subtree.instance_name + "/";
+    instance_name += name_attribute != nullptr ? name : ID + "::" + std::to_string(config.uid);
+    for (const auto& built : tree_.subtrees) {
+      if (built->instance_name == instance_name) {
+        throw RuntimeError("Duplicate SubTree path detected: '", instance_name,
+                           "'. Multiple SubTree nodes with the same 'name' attribute under the "
+                           "same parent are not allowed. Please use unique names or omit the "
+                           "'name' attribute to auto-generate unique paths.");
+      }
+    }
+    buildTree(treeElement(ID), instance_name, subTreeBlackboard(element, subtree.blackboard),
+              node.get());
+  }
+
+  // Remapping attributes become remappings of the new blackboard, other values its entries.
+  static Blackboard::Ptr subTreeBlackboard(const XMLElement& element,
+                                           const Blackboard::Ptr& parent) {
+    auto blackboard = Blackboard::create(parent);
+    bool autoremap = false;
+    for (const auto* attribute = element.FirstAttribute(); attribute != nullptr;
+         attribute = attribute->Next()) {
+      const std::string key = attribute->Name();
+      std::string value = attribute->Value();
+      if (value == "{=}") {
+        value = "{" + key + "}";
+      }
+      if (key == "_autoremap") {
+        autoremap = convertFromString<bool>(value);
+        blackboard->enableAutoRemapping(autoremap);
+      } else if (!IsAllowedPortName(key)) {
+        continue;
+      } else if (TreeNode::isBlackboardPointer(value)) {
+        blackboard->addSubtreeRemapping(key, TreeNode::stripBlackboardPointer(value));
+      } else {
+        // A constant belongs to the SubTree even when the others are remapped automatically.
+        blackboard->enableAutoRemapping(false);
+        setSubTreeConstant(*blackboard, key, value);
+        blackboard->enableAutoRemapping(autoremap);
+      }
+    }
+    return blackboard;
+  }
+
+  const XMLElement& treeElement(const std::string& ID) const {
+    for (const auto* tree : childElements(root_, "BehaviorTree")) {
+      if (attributeOr(*tree, "ID", "") == ID) {
+        return *tree;
+      }
+    }
+    throw std::runtime_error(std::string("Can't find a tree with name: ") + ID);
+  }
+
+  static std::string nodePath(const std::string& prefix, const std::string& name,
+                              const std::string& ID, uint16_t uid) {
+    return prefix + (name == ID ? name + "::" + std::to_string(uid) : name);
+  }
+
+  static void adopt(Tree::Subtree& subtree, const TreeNode::Ptr& node, TreeNode* parent) {
+    subtree.nodes.push_back(node);
+    if (auto* control = dynamic_cast<ControlNode*>(parent)) {
+      control->addChild(node.get());
+    } else if (auto* decorator = dynamic_cast<DecoratorNode*>(parent)) {
+      decorator->setChild(node.get());
+    }
+  }
+
   static std::string instantiationID(const XMLElement& element) {
     if (!isGenericTag(element.Name()) && element.Attribute("ID") != nullptr) {
       throw RuntimeError("Attribute [ID] is not allowed in <", element.Name(), ">");
@@ -170,13 +331,11 @@ class TreeBuilder {
   }
 
   NodeConfig makeConfig(const XMLElement& element, const TreeNodeManifest& manifest,
-                        const std::string& name) {
+                        const Blackboard::Ptr& blackboard) {
     NodeConfig config;
-    config.blackboard = subtree_.blackboard;
+    config.blackboard = blackboard;
     config.manifest = &manifest;
     config.uid = next_uid_++;
-    config.path =
-        name == manifest.registration_ID ? name + "::" + std::to_string(config.uid) : name;
     PortsRemapping remapping;
     for (auto* attribute = element.FirstAttribute(); attribute != nullptr;
          attribute = attribute->Next()) {
@@ -194,7 +353,7 @@ class TreeBuilder {
         continue;
       }
       if (const auto key = TreeNode::getRemappedKey(port_name, remapped->second)) {
-        declareEntry(std::string(*key), port);
+        declareEntry(*blackboard, std::string(*key), port);
       }
       if (port.direction() != PortDirection::OUTPUT) {
         config.input_ports[port_name] = remapped->second;
@@ -234,11 +393,10 @@ class TreeBuilder {
   }
 
   // The first port that refers to a key types its entry; later ports must agree.
-  void declareEntry(const std::string& key, const PortInfo& port) {
-    const auto& blackboard = subtree_.blackboard;
-    const auto entry = blackboard->getEntry(key);
+  static void declareEntry(Blackboard& blackboard, const std::string& key, const PortInfo& port) {
+    const auto entry = blackboard.getEntry(key);
     if (!entry) {
-      blackboard->createEntry(key, port);
+      blackboard.createEntry(key, port);
       return;
     }
     std::unique_lock lock(entry->entry_mutex);
@@ -246,7 +404,7 @@ class TreeBuilder {
     if (previous.isStronglyTyped() && port.isStronglyTyped() && previous.type() != port.type() &&
         previous.type() != typeid(std::string)) {
       lock.unlock();
-      blackboard->debugMessage();
+      blackboard.debugMessage();
       throw RuntimeError("The creation of the tree failed because the port [", key,
                          "] was initially created with type [", demangle(previous.type()),
                          "] and, later type [", demangle(port.type()),
@@ -255,8 +413,11 @@ class TreeBuilder {
   }
 
   const BehaviorTreeFactory& factory_;
-  Tree::Subtree& subtree_;
+  const XMLElement& root_;
+  Tree& tree_;
   uint16_t next_uid_ = 1;
+  // The trees being built from the main tree down to the current one.
+  std::set<std::string> ancestors_;
 };
 
 const char* portTag(PortDirection direction) {
@@ -308,12 +469,7 @@ Tree buildMainTree(const BehaviorTreeFactory& factory, const tinyxml2::XMLDocume
   const XMLElement& main_tree = selectMainTree(root);
 
   Tree tree;
-  auto subtree = std::make_shared<Tree::Subtree>();
-  subtree->blackboard = blackboard;
-  subtree->tree_ID = attributeOr(main_tree, "ID", "");
-  subtree->instance_name = subtree->tree_ID;
-  tree.subtrees.push_back(subtree);
-  TreeBuilder(factory, *subtree).build(*main_tree.FirstChildElement(), nullptr);
+  TreeBuilder(factory, root, tree).buildTree(main_tree, "", blackboard, nullptr);
   tree.manifests = factory.manifests();
   tree.initialize();
   return tree;

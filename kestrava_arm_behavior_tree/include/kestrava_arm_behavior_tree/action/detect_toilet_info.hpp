@@ -25,7 +25,8 @@ namespace kestrava_arm::bt {
 //
 // The host puts the shared ROS 2 node and the service name on the blackboard before it builds
 // the tree (detect_toilet_info_codes_and_keys.hpp names the entries), and spins that node
-// with an executor: responses arrive on the executor's thread, ticks on the tree's thread.
+// with an executor: responses arrive on the executor's thread, ticks on the tree's thread. In a
+// SubTree the node reads what its own blackboard lacks from the tree's root blackboard.
 class KESTRAVA_ARM_BT_PUBLIC DetectToiletInfo : public BT::StatefulActionNode {
  public:
   using ArmPerceptionCommon = kestrava_arm_perception_srvs::srv::ArmPerceptionCommon;
@@ -56,6 +57,8 @@ class KESTRAVA_ARM_BT_PUBLIC DetectToiletInfo : public BT::StatefulActionNode {
     DetectToiletInfo* node;
   };
 
+  // The shared node into node_, under either of its names; false when there is none.
+  bool ReadSharedNode(const BT::Blackboard& blackboard);
   // The input port "timeout_duration"; throws BT::RuntimeError, before anything is sent, when
   // the port cannot be read or holds NaN, a limit that never expires.
   double ReadTimeLimit() const;

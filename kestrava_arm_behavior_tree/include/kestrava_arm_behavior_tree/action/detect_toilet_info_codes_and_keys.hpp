@@ -17,8 +17,12 @@ inline constexpr int kStatusDetectionFailed = 102300001;
 inline constexpr int kStatusTimeout = 102501008;
 
 // Put on the blackboard by the host before it builds the tree; read when a node is built.
+// Every entry is read from the node's own blackboard (a local entry, or a SubTree's remapping)
+// and, where it is not there, from the tree's root blackboard.
 inline constexpr const char* kSharedNodeKey = "kestrava_arm_bt_shared_node";  // rclcpp::Node
 inline constexpr const char* kServiceNameKey = "arm_perception_service";      // std::string
+// The shared node as Nav2's tree executor names it, read when kSharedNodeKey is in neither place.
+inline constexpr const char* kExecutorNodeKey = "node";  // rclcpp::Node
 
 // Task settings, all std::string, read at every start of a run; each one is optional.
 inline constexpr const char* kToiletDataPathKey = "toilet_data_path";

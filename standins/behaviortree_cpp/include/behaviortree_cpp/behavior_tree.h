@@ -9,5 +9,7 @@
 #include "behaviortree_cpp/controls/fallback_node.h"
 #include "behaviortree_cpp/controls/reactive_sequence.h"
 #include "behaviortree_cpp/controls/sequence_node.h"
+#include "behaviortree_cpp/decorator_node.h"
+#include "behaviortree_cpp/decorators/subtree_node.h"
 #include "behaviortree_cpp/exceptions.h"
 #include "behaviortree_cpp/tree_node.h"

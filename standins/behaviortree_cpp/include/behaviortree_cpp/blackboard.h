@@ -42,6 +42,16 @@ class Blackboard {
 
   Ptr parent() { return parent_.lock(); }
 
+  // The blackboard at the top of the chain of parents: the tree's own, which the host made.
+  Blackboard* rootBlackboard();
+  const Blackboard* rootBlackboard() const;
+
+  // Makes the key `internal` of this blackboard the key `external` of the parent, as a SubTree's
+  // attribute internal="{external}" does.
+  void addSubtreeRemapping(StringView internal, StringView external);
+
+  // Here, else through a remapping or the automatic remapping to the parent. A key that starts
+  // with '@' names an entry of the root blackboard.
   [[nodiscard]] std::shared_ptr<Entry> getEntry(const std::string& key) const;
 
   // False when the key is missing or not yet written; conversion failures throw.
@@ -56,7 +66,8 @@ class Blackboard {
 
   [[nodiscard]] const TypeInfo* entryInfo(const std::string& key) const;
 
-  // Creates an empty entry of the given type, or checks the type of the existing one.
+  // Creates an empty entry of the given type, or checks the type of the existing one; where the
+  // key is remapped, in the parent.
   void createEntry(const std::string& key, const TypeInfo& info);
 
   void unset(const std::string& key);
@@ -72,6 +83,8 @@ class Blackboard {
 
  private:
   std::shared_ptr<Entry> createEntryImpl(const std::string& key, const TypeInfo& info);
+  // Throws for a remapped key of a blackboard without parent.
+  [[nodiscard]] Ptr checkedParent() const;
 
   template <typename T>
   void overwrite(const std::string& key, Entry& entry, const T& value);
@@ -82,6 +95,7 @@ class Blackboard {
   mutable std::mutex storage_mutex_;
   std::unordered_map<std::string, std::shared_ptr<Entry>> storage_;
   std::weak_ptr<Blackboard> parent_;
+  std::unordered_map<std::string, std::string> internal_to_external_;
   bool autoremapping_ = false;
 };
 
@@ -126,6 +140,10 @@ T Blackboard::get(const std::string& key) const {
 
 template <typename T>
 void Blackboard::set(const std::string& key, const T& value) {
+  if (!key.empty() && key.front() == '@') {
+    rootBlackboard()->set(key.substr(1), value);
+    return;
+  }
   if (auto entry = getEntry(key)) {
     overwrite(key, *entry, value);
     return;

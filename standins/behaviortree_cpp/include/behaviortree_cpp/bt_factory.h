@@ -35,6 +35,10 @@ constexpr NodeType getType() {
     return NodeType::ACTION;
   } else if constexpr (std::is_base_of_v<ControlNode, T>) {
     return NodeType::CONTROL;
+  } else if constexpr (std::is_base_of_v<SubTreeNode, T>) {
+    return NodeType::SUBTREE;
+  } else if constexpr (std::is_base_of_v<DecoratorNode, T>) {
+    return NodeType::DECORATOR;
   } else {
     return NodeType::UNDEFINED;
   }
@@ -57,7 +61,7 @@ template <typename T, typename... Args>
   };
 }
 
-// An instantiated tree: owns its nodes and the blackboard they share.
+// An instantiated tree: owns its nodes and the blackboards of the main tree and of each SubTree.
 class Tree {
  public:
   struct Subtree {
@@ -68,6 +72,7 @@ class Tree {
     std::string tree_ID;
   };
 
+  // The main tree first, then each SubTree in the order the trees were built.
   std::vector<Subtree::Ptr> subtrees;
   std::unordered_map<std::string, TreeNodeManifest> manifests;
 
@@ -122,9 +127,10 @@ class BehaviorTreeFactory {
 
   template <typename T, typename... ExtraArgs>
   void registerNodeType(const std::string& ID, const PortsList& ports, ExtraArgs... args) {
-    static_assert(std::is_base_of_v<ActionNodeBase, T> || std::is_base_of_v<ControlNode, T>,
-                  "[registerNode]: accepts only classes that inherit from ActionNodeBase or "
-                  "ControlNode");
+    static_assert(std::is_base_of_v<ActionNodeBase, T> || std::is_base_of_v<ControlNode, T> ||
+                      std::is_base_of_v<DecoratorNode, T>,
+                  "[registerNode]: accepts only classes that inherit from ActionNodeBase, "
+                  "ControlNode or DecoratorNode");
     static_assert(!std::is_abstract_v<T>, "[registerNode]: Some methods are pure virtual");
     static_assert(std::is_constructible_v<T, const std::string&, const NodeConfig&, ExtraArgs...> ||
                       std::is_constructible_v<T, const std::string&, ExtraArgs...>,
@@ -153,7 +159,8 @@ class BehaviorTreeFactory {
   [[nodiscard]] const std::unordered_map<std::string, TreeNodeManifest>& manifests() const;
   [[nodiscard]] const std::set<std::string>& builtinNodes() const;
 
-  // Builds the main tree of the document on `blackboard` as its root blackboard.
+  // Builds the main tree of the document on `blackboard` as its root blackboard; each SubTree
+  // gets a blackboard of its own below it.
   [[nodiscard]] Tree createTreeFromText(const std::string& text,
                                         Blackboard::Ptr blackboard = Blackboard::create());
   // Throws std::filesystem::filesystem_error for a path without a folder (a bare file name).

@@ -104,6 +104,7 @@ class TreeNode {
  protected:
   friend class BehaviorTreeFactory;
   friend class ControlNode;
+  friend class DecoratorNode;
   friend class Tree;
 
   NodeConfig& config() { return config_; }
