@@ -293,6 +293,7 @@ class HostedTree {
     blackboard_->set(kestrava_arm::bt::kSharedNodeKey, node);
     blackboard_->set(kestrava_arm::bt::kServiceNameKey, options.service_name);
     tree_ = kestrava_arm::host::BuildTree(factory_, options.tree_file, blackboard_);
+    code_entries_ = kestrava_arm::host::CodeEntriesOf(tree_);
     marks_ = std::make_unique<StatusMarks>(tree_);
   }
 
@@ -300,7 +301,7 @@ class HostedTree {
     marks_->MarkOn(timeline);
     kestrava_arm::host::TickOutcome outcome;
     const kestrava_arm::host::RunRecord run =
-        kestrava_arm::host::RunOnceRecorded(tree_, schedule_, *blackboard_, outcome);
+        kestrava_arm::host::RunOnceRecorded(tree_, schedule_, code_entries_, outcome);
     timeline.Mark("run recorded (host, untimed)");
     if (run.end != "SUCCESS") {
       throw std::runtime_error("a run of the tree ended in " + run.end);
@@ -312,6 +313,7 @@ class HostedTree {
   BT::BehaviorTreeFactory factory_;
   BT::Blackboard::Ptr blackboard_;
   BT::Tree tree_;
+  std::vector<kestrava_arm::host::CodeEntries> code_entries_;
   kestrava_arm::host::TickSchedule schedule_;
   std::unique_ptr<StatusMarks> marks_;  // after the tree, so that it goes first
 };
