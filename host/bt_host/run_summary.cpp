@@ -49,11 +49,11 @@ std::string OutcomeJson(const OutcomeCount& outcome) {
 }
 
 std::string RunJson(const RunRecord& run) {
-  return fmt::format(
-      R"({{"end": {}, "error_code": {}, "status_code": {}, "started_unix_ms": {}, )"
-      R"("duration_ms": {:.3f}, "resident_kib": {}}})",
-      JsonString(run.end), CodeText(run.error_code, "null"), CodeText(run.status_code, "null"),
-      run.started_unix_ms, run.duration_ms, run.resident_kib);
+  return fmt::format(R"({{"end": {}, "error_code": {}, "status_code": {}, "started_unix_ms": {}, )"
+                     R"("duration_ms": {:.3f}, "resident_kib": {}}})",
+                     JsonString(run.end), CodeText(run.error_code, "null"),
+                     CodeText(run.status_code, "null"), run.started_unix_ms, run.duration_ms,
+                     run.resident_kib);
 }
 
 template <typename T, typename Function>

@@ -23,8 +23,7 @@ Clock::time_point WakeTime(const TickSchedule& schedule, Clock::time_point start
 // for the end of a long period.
 void SleepUntil(BT::Tree& tree, Clock::time_point until,
                 const std::function<bool()>& stop_requested) {
-  for (Clock::time_point now = Clock::now(); now < until && !stop_requested();
-       now = Clock::now()) {
+  for (Clock::time_point now = Clock::now(); now < until && !stop_requested(); now = Clock::now()) {
     // Whole milliseconds, as BehaviorTree.CPP waits: a shorter slice would not sleep at all.
     const auto slice = std::chrono::ceil<std::chrono::milliseconds>(until - now);
     if (tree.sleep(std::min(kStopPollInterval, slice))) {

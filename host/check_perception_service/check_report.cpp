@@ -275,8 +275,7 @@ std::string FormatJunit(const LiveResults& results, const ReportStamp& stamp) {
   return Junit("check_perception_service.requests", cases, stamp);
 }
 
-std::string FormatJunit(const std::vector<AnswerFileResult>& results,
-                        const ReportStamp& stamp) {
+std::string FormatJunit(const std::vector<AnswerFileResult>& results, const ReportStamp& stamp) {
   std::vector<JunitCase> cases;
   cases.reserve(results.size());
   for (const AnswerFileResult& result : results) {
@@ -298,15 +297,15 @@ std::string FormatJson(const LiveResults& results) {
         "{{\"name\": {}, \"request\": {}, \"rounds\": {}, \"answered\": {}, \"late\": {}, "
         "\"median_ms\": {}, \"p99_ms\": {}, \"max_ms\": {}, \"answers_differ\": {}, "
         "\"passed\": {}, \"answers\": [{}]}}",
-        host::JsonString(request.name), host::JsonString(request.request_yaml), request.exchanges.size(),
-        summary.answered, summary.late, JsonTime(summary.median), JsonTime(summary.p99),
-        JsonTime(summary.max), summary.answers.size() > 1,
+        host::JsonString(request.name), host::JsonString(request.request_yaml),
+        request.exchanges.size(), summary.answered, summary.late, JsonTime(summary.median),
+        JsonTime(summary.p99), JsonTime(summary.max), summary.answers.size() > 1,
         ProblemsOf(request, results.time_limit).empty(), fmt::join(answers, ", ")));
   }
-  return JsonDocument(
-      fmt::format("\n  \"service\": {}, \"time_limit_ms\": {}, \"passed\": {},\n  ",
-                  host::JsonString(results.service_name), results.time_limit.count(), AllPassed(results)),
-      "requests", requests);
+  return JsonDocument(fmt::format("\n  \"service\": {}, \"time_limit_ms\": {}, \"passed\": {},\n  ",
+                                  host::JsonString(results.service_name),
+                                  results.time_limit.count(), AllPassed(results)),
+                      "requests", requests);
 }
 
 std::string FormatJson(const std::vector<AnswerFileResult>& results) {

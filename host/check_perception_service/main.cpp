@@ -62,9 +62,8 @@ std::vector<AnswerFileResult> JudgeAnswerFiles(const CheckOptions& options) {
 int Check(int argc, const char* const argv[], const CheckOptions& options) {
   ReportFiles files = OpenReportFiles(options);
   const ReportStamp stamp = StampOfNow();
-  return options.answer_files.empty()
-             ? Report(RunLiveCheck(argc, argv, options), stamp, files)
-             : Report(JudgeAnswerFiles(options), stamp, files);
+  return options.answer_files.empty() ? Report(RunLiveCheck(argc, argv, options), stamp, files)
+                                      : Report(JudgeAnswerFiles(options), stamp, files);
 }
 
 }  // namespace

@@ -50,10 +50,9 @@ class SimulatedPerceptionService::Responder {
     if (const auto complaint = CheckRequestDocument(request.request_yaml)) {
       log_->error("request #{} is malformed: {}", number, *complaint);
     }
-    const bool scheduled = replies_.Schedule(
-        [service, request_id, response_yaml = config_.response_yaml, log = log_, number] {
-          Reply(*service, *request_id, response_yaml, *log, number);
-        });
+    const bool scheduled =
+        replies_.Schedule([service, request_id, response_yaml = config_.response_yaml, log = log_,
+                           number] { Reply(*service, *request_id, response_yaml, *log, number); });
     if (!scheduled) {
       log_->info("request #{} left unanswered: the service is going away", number);
     }

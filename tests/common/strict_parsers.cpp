@@ -28,8 +28,7 @@ for element, attributes in required.items():
 )";
 
 std::string Complaint(const char* script, const std::string& path) {
-  const ChildOutput child =
-      RunChild("python3", {"-c", script, path}, InheritedEnvironment({}, {}));
+  const ChildOutput child = RunChild("python3", {"-c", script, path}, InheritedEnvironment({}, {}));
   return ExitStatusOf(child.wait_status) == 0 ? "" : "python3: " + child.out + child.err;
 }
 

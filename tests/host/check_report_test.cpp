@@ -77,7 +77,8 @@ TEST(SummariseTest, TellsAnswersApartAndCountsLateAndMissingOnes) {
   EXPECT_FALSE(summary.answers[1].verdict.taken);
   EXPECT_EQ(summary.answers[1].rounds, 1U);
   EXPECT_EQ(summary.answered, 3U);
-  EXPECT_EQ(summary.late, 2U) << "the answer after the limit and the missing one; not the one at it";
+  EXPECT_EQ(summary.late, 2U)
+      << "the answer after the limit and the missing one; not the one at it";
   EXPECT_EQ(summary.median, milliseconds(2000));
   EXPECT_EQ(summary.p99, milliseconds(2001));
   EXPECT_EQ(summary.max, milliseconds(2001));
@@ -141,10 +142,11 @@ TEST(CheckReportTest, StrictParsersReadTheReportsWhateverBytesTheyCarry) {
     EXPECT_EQ(kestrava::test::JunitComplaint(junit_file), "") << junit;
     tinyxml2::XMLDocument report;
     ASSERT_EQ(report.LoadFile(junit_file.c_str()), tinyxml2::XML_SUCCESS);
-    const auto* test_case = report.RootElement()->FirstChildElement()->FirstChildElement("testcase");
+    const auto* test_case =
+        report.RootElement()->FirstChildElement()->FirstChildElement("testcase");
     ASSERT_NE(test_case, nullptr);
-    EXPECT_THAT(test_case->Attribute("name"), HasSubstr("odd " + kReplaced + kReplaced +
-                                                        " \"<&>\" \xC3\xA9"));
+    EXPECT_THAT(test_case->Attribute("name"),
+                HasSubstr("odd " + kReplaced + kReplaced + " \"<&>\" \xC3\xA9"));
     ASSERT_NE(test_case->FirstChildElement("failure"), nullptr);
   }
   // What survives of the odd bytes in JSON: only the byte that is no UTF-8 is replaced.
@@ -153,10 +155,10 @@ TEST(CheckReportTest, StrictParsersReadTheReportsWhateverBytesTheyCarry) {
 }
 
 TEST(CheckReportTest, JunitCarriesTheStampAndTheTimeOfEachRequestsRounds) {
-  const LiveResults live{"/perception",
-                         milliseconds(2000),
-                         {{"default task", "", {{kTaken, milliseconds(1200)},
-                                                 {kTaken, milliseconds(34)}}}}};
+  const LiveResults live{
+      "/perception",
+      milliseconds(2000),
+      {{"default task", "", {{kTaken, milliseconds(1200)}, {kTaken, milliseconds(34)}}}}};
   tinyxml2::XMLDocument report;
   ASSERT_EQ(report.Parse(FormatJunit(live, {"2024-05-06T07:08:09", "arm-ci"}).c_str()),
             tinyxml2::XML_SUCCESS);

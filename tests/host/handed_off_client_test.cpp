@@ -67,11 +67,11 @@ TEST_F(HandedOffClientTest, MarksEachRunInOrderWithTheExecutorThreadsMoments) {
     EXPECT_GT(client.RoundTrip(timeline), 0.0);
     EXPECT_TRUE(InOrderOfTime(timeline));
     const std::vector<std::string> names = NamesOf(timeline);
-    ASSERT_EQ(std::set<std::string>(names.begin(), names.end()),
-              (std::set<std::string>{"start", "request emitted", "availability checked",
-                                     "request sent", "answer taken (executor thread)",
-                                     "answer parsed (executor thread)",
-                                     "handed over (waiting thread)"}));
+    ASSERT_EQ(
+        std::set<std::string>(names.begin(), names.end()),
+        (std::set<std::string>{"start", "request emitted", "availability checked", "request sent",
+                               "answer taken (executor thread)", "answer parsed (executor thread)",
+                               "handed over (waiting thread)"}));
   }
 }
 

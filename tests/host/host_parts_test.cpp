@@ -274,8 +274,9 @@ BT::Tree MakeTree(const std::string& node) {
     BT::BehaviorTreeFactory made;
     made.registerNodeType<Endless>("Endless");
     made.registerNodeType<WakesThenSucceeds>("WakesThenSucceeds");
-    made.registerSimpleAction("CodesInFirstRunOnly", CodesInFirstRunOnly,
-                              {BT::OutputPort<int>("error_code"), BT::OutputPort<int>("status_code")});
+    made.registerSimpleAction(
+        "CodesInFirstRunOnly", CodesInFirstRunOnly,
+        {BT::OutputPort<int>("error_code"), BT::OutputPort<int>("status_code")});
     made.registerSimpleAction("Succeed", [](BT::TreeNode&) { return BT::NodeStatus::SUCCESS; });
     made.registerSimpleAction("Throw", [](BT::TreeNode&) -> BT::NodeStatus {
       throw std::runtime_error("sensor unplugged");
@@ -354,17 +355,16 @@ TEST(TickUntilDoneTest, SleepsNoLongerThanAWakeUpAStopOrTheDeadlineAllow) {
   {
     SCOPED_TRACE("the deadline comes before the period ends");
     BT::Tree tree = MakeTree("Endless");
-    const auto outcome =
-        TickWithinTestLimit(tree, {std::chrono::hours(1), std::chrono::milliseconds(50)},
-                            [] { return false; });
+    const auto outcome = TickWithinTestLimit(
+        tree, {std::chrono::hours(1), std::chrono::milliseconds(50)}, [] { return false; });
     ASSERT_TRUE(outcome) << "still asleep after 10 s";
     EXPECT_EQ(outcome->end, TickOutcome::End::kDeadlinePassed);
   }
 }
 
 TEST(RunOnceRecordedTest, ReportsOnlyTheCodesThatTheRunWroteToTheEntriesTheTreeNames) {
-  BT::Tree tree = MakeTree(
-      R"(CodesInFirstRunOnly name="codes" error_code="{detect_error}" status_code="{=}")");
+  BT::Tree tree =
+      MakeTree(R"(CodesInFirstRunOnly name="codes" error_code="{detect_error}" status_code="{=}")");
   codes_written = false;
   const std::vector<CodeEntries> code_entries = CodeEntriesOf(tree);
   ASSERT_EQ(code_entries.size(), 1U);

@@ -102,9 +102,8 @@ TEST_F(ExecutorTest, SpinFunctionsRefuseToRunConcurrently) {
                                      "spin_some() called while already spinning");
     expect_error<std::runtime_error>([&] { executor.spin_once(); },
                                      "spin_once() called while already spinning");
-    expect_error<std::runtime_error>(
-        [&] { executor.spin_until_future_complete(response.future); },
-        "spin_until_future_complete() called while already spinning");
+    expect_error<std::runtime_error>([&] { executor.spin_until_future_complete(response.future); },
+                                     "spin_until_future_complete() called while already spinning");
   }
   release.set_value();
   EXPECT_EQ(response.wait_for(10s), std::future_status::ready);
