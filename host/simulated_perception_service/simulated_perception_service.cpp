@@ -99,6 +99,7 @@ SimulatedPerceptionService::SimulatedPerceptionService(const rclcpp::Node::Share
   // The deferred form: the answer is sent later through the service handle. The callback holds
   // the responder only while it runs: a request after the service went finds none.
   try {
+    // NOLINTBEGIN(performance-unnecessary-value-param): the service's callback signature
     service_ = node->create_service<ServiceType>(
         name, [responder = std::weak_ptr<Responder>(responder_)](
                   std::shared_ptr<Service> service, std::shared_ptr<rmw_request_id_t> request_id,
@@ -107,6 +108,7 @@ SimulatedPerceptionService::SimulatedPerceptionService(const rclcpp::Node::Share
             alive->OnRequest(service, request_id, *request);
           }
         });
+    // NOLINTEND(performance-unnecessary-value-param)
   } catch (const std::exception& error) {
     // The middleware's words do not always name the service (under SROS2 permissions, say).
     throw std::runtime_error("cannot offer " + name + ": " + error.what());

@@ -4,15 +4,16 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <stdexcept>
+#include <system_error>
 #include <utility>
 
 namespace kestrava_arm::host {
 namespace {
 
 std::runtime_error CannotWrite(const std::string& path) {
-  return std::runtime_error("cannot write '" + path + "': " + std::strerror(errno));
+  return std::runtime_error("cannot write '" + path +
+                            "': " + std::generic_category().message(errno));
 }
 
 void WriteAll(int descriptor, const std::string& text, const std::string& path) {
