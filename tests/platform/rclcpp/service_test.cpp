@@ -79,9 +79,10 @@ class ServiceTest : public testing::Test {
   }
 
   void TearDown() override {
+    // The shutdown ends the spin also when the cancel came before the spin began.
     executor_->cancel();
-    spinner_.join();
     rclcpp::shutdown();
+    spinner_.join();
   }
 
   // Answers at once with "echo: <request>".
