@@ -13,11 +13,9 @@
 // segments between them say where within a run the time goes.
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -27,6 +25,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include "behaviortree_cpp/loggers/abstract_logger.h"
+#include "handed_off_client.hpp"
 #include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
 #include "kestrava_arm_behavior_tree/contract/perception_contract.hpp"
 #include "kestrava_arm_host/command_line.hpp"
@@ -39,11 +38,15 @@
 
 namespace {
 
+using kestrava_arm::bench::CheckAvailability;
+using kestrava_arm::bench::Clock;
+using kestrava_arm::bench::HandedOffClient;
+using kestrava_arm::bench::MillisecondsSince;
+using kestrava_arm::bench::ParseAnswer;
+using kestrava_arm::bench::ServiceType;
+using kestrava_arm::bench::Timeline;
 using kestrava_arm::host::OptionDefinition;
-using ServiceType = kestrava_arm_perception_srvs::srv::ArmPerceptionCommon;
-using Clock = std::chrono::steady_clock;
 
-constexpr std::chrono::seconds kAvailabilityWait{1};  // the node's own wait at each start
 constexpr std::chrono::seconds kAnswerLimit{5};
 constexpr int kWarmUpRuns = 20;
 
@@ -98,39 +101,6 @@ std::string EmitRequest(const kestrava_arm::bt::PerceptionRequest& fields, doubl
   return emitter.c_str();
 }
 
-// Everything the node takes from a successful answer, without the node's checks.
-void ParseAnswer(const std::string& response_yaml) {
-  const YAML::Node answer = YAML::Load(response_yaml);
-  if (!answer["success"].as<bool>()) {
-    throw std::runtime_error("the service did not answer with a detection");
-  }
-  for (const char* block : {"arm_base_end", "camera_end"}) {
-    const YAML::Node pose = answer[block];
-    pose["translation"].as<std::vector<double>>();
-    pose["rotation"].as<std::vector<double>>();
-    pose["description"].as<std::string>();
-  }
-}
-
-double MillisecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-// The moments of one run, each named after what had just ended; their differences are the run's
-// segments. Marks of another thread must happen before the run's own thread reads them.
-class Timeline {
- public:
-  void Begin() {
-    marks_.clear();
-    Mark("start");
-  }
-  void Mark(std::string what) { marks_.emplace_back(std::move(what), Clock::now()); }
-  const std::vector<std::pair<std::string, Clock::time_point>>& marks() const { return marks_; }
-
- private:
-  std::vector<std::pair<std::string, Clock::time_point>> marks_;
-};
-
 // The durations in microseconds of each segment over the recorded runs, in order of appearance.
 class Segments {
  public:
@@ -176,13 +146,6 @@ class Exchange {
   kestrava_arm::bt::PerceptionRequest fields_;
 };
 
-void CheckAvailability(rclcpp::Client<ServiceType>& client, Timeline& timeline) {
-  if (!client.wait_for_service(kAvailabilityWait)) {
-    throw std::runtime_error("the perception service is not available");
-  }
-  timeline.Mark("availability checked");
-}
-
 // A client on a node of its own, spun by the thread that waits for the answer.
 class BareClient {
  public:
@@ -219,52 +182,6 @@ class BareClient {
   rclcpp::executors::SingleThreadedExecutor executor_;
 };
 
-// A client on the host's node, whose executor spins on a thread of its own: the answer is parsed
-// there and handed to the waiting thread.
-class HandedOffClient {
- public:
-  HandedOffClient(const Exchange& exchange, const rclcpp::Node::SharedPtr& node,
-                  const std::string& service_name)
-      : exchange_(exchange), client_(node->create_client<ServiceType>(service_name)) {}
-
-  double RoundTrip(Timeline& timeline) {
-    const Clock::time_point start = Clock::now();
-    auto request = exchange_.Request();
-    timeline.Mark("request emitted");
-    CheckAvailability(*client_, timeline);
-    auto handoff = std::make_shared<Handoff>();
-    client_->async_send_request(
-        std::move(request),
-        // NOLINTNEXTLINE(performance-unnecessary-value-param): the client's callback signature
-        [handoff, &timeline](rclcpp::Client<ServiceType>::SharedFuture future) {
-          timeline.Mark("answer taken (executor thread)");
-          ParseAnswer(future.get()->response_yaml);
-          timeline.Mark("answer parsed (executor thread)");
-          {
-            const std::lock_guard<std::mutex> lock(handoff->mutex);
-            handoff->parsed = true;
-          }
-          handoff->parsed_signal.notify_one();
-        });
-    timeline.Mark("request sent");
-    std::unique_lock<std::mutex> lock(handoff->mutex);
-    if (!handoff->parsed_signal.wait_for(lock, kAnswerLimit, [&] { return handoff->parsed; })) {
-      throw std::runtime_error("no answer within 5 s");
-    }
-    timeline.Mark("handed over (waiting thread)");
-    return MillisecondsSince(start);
-  }
-
- private:
-  struct Handoff {
-    std::mutex mutex;
-    std::condition_variable parsed_signal;
-    bool parsed = false;
-  };
-  const Exchange& exchange_;
-  rclcpp::Client<ServiceType>::SharedPtr client_;
-};
-
 // Marks each status but IDLE that a node of the tree takes on the timeline of the current run,
 // after the node's name.
 class StatusMarks final : public BT::StatusChangeLogger {
@@ -293,6 +210,7 @@ class HostedTree {
     blackboard_->set(kestrava_arm::bt::kSharedNodeKey, node);
     blackboard_->set(kestrava_arm::bt::kServiceNameKey, options.service_name);
     tree_ = kestrava_arm::host::BuildTree(factory_, options.tree_file, blackboard_);
+    code_entries_ = kestrava_arm::host::CodeEntriesOf(tree_);
     marks_ = std::make_unique<StatusMarks>(tree_);
   }
 
@@ -300,7 +218,7 @@ class HostedTree {
     marks_->MarkOn(timeline);
     kestrava_arm::host::TickOutcome outcome;
     const kestrava_arm::host::RunRecord run =
-        kestrava_arm::host::RunOnceRecorded(tree_, schedule_, *blackboard_, outcome);
+        kestrava_arm::host::RunOnceRecorded(tree_, schedule_, code_entries_, outcome);
     timeline.Mark("run recorded (host, untimed)");
     if (run.end != "SUCCESS") {
       throw std::runtime_error("a run of the tree ended in " + run.end);
@@ -312,6 +230,7 @@ class HostedTree {
   BT::BehaviorTreeFactory factory_;
   BT::Blackboard::Ptr blackboard_;
   BT::Tree tree_;
+  std::vector<kestrava_arm::host::CodeEntries> code_entries_;
   kestrava_arm::host::TickSchedule schedule_;
   std::unique_ptr<StatusMarks> marks_;  // after the tree, so that it goes first
 };
@@ -411,7 +330,8 @@ int Measure(const BenchOptions& options) {
   }
   const Exchange exchange;
   BareClient bare(exchange, options.service_name);
-  HandedOffClient handed_off(exchange, ros.node(), options.service_name);
+  HandedOffClient handed_off([&exchange] { return exchange.Request(); }, ros.node(),
+                             options.service_name, kAnswerLimit);
   HostedTree hosted(options, ros.node());
   std::vector<Step> steps = SelectedSteps(
       {{"bare", [&bare](Timeline& timeline) { return bare.RoundTrip(false, timeline); }},

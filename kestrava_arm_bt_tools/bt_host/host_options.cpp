@@ -104,13 +104,19 @@ std::vector<OptionDefinition> HostOptionDefinitions(HostOptions& options) {
        flag(options.no_service)},
       {"--repeat", "N",
        "tick the tree to its end N times in this process, as a long-lived host does (same "
-       "tree, node and client), then print a summary: runs per outcome, run times, memory",
+       "tree, node and client), then print a summary: runs per outcome, run times, memory; "
+       "each run shows the codes of the first node to write any to the entries its output ports "
+       "error_code and status_code name",
        [&options](const std::string& value) {
          options.repeat = ParseWholeNumber("--repeat", value, "runs", 1);
        }},
-      {"--pause-ms", "M", "with --repeat: wait M milliseconds between runs (default: 0)",
+      {"--pause-ms", "M",
+       "with --repeat: wait M milliseconds between runs (default: 0); a stop signal during the "
+       "pause ends the host without another run",
        milliseconds(options.pause, "--pause-ms")},
-      {"--summary-json", "FILE", "also write the summary, with every run, to FILE as JSON",
+      {"--summary-json", "FILE",
+       "also write the summary, with every run, to FILE as JSON; FILE is opened before the "
+       "first run",
        [&options](const std::string& value) { options.summary_json = value; }},
       {"--groot2-port", "N",
        "publish the running tree to Groot2 on TCP ports N and N+1 (BehaviorTree.CPP's "
@@ -203,7 +209,8 @@ std::string HostUsage() {
          "     --print-model)\n"
          "  1  the tree ended with FAILURE, with --repeat at least one run did\n"
          "  2  the command line is wrong\n"
-         "  3  setup failed: plugin, tree file, response file, ROS 2, Groot2 port or recording\n"
+         "  3  setup failed: plugin, tree file, response file, ROS 2, Groot2 port, recording or\n"
+         "     summary file\n"
          "  4  a node raised an exception while the tree was ticked\n"
          "  5  the tree still ran at the deadline and was halted (with --repeat: in any run)\n"
          "  6  interrupted by SIGINT or SIGTERM; the tree was halted\n";

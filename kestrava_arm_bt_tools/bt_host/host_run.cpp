@@ -2,9 +2,9 @@
 
 #include <unistd.h>
 
-#include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include <fmt/ranges.h>
@@ -15,6 +15,7 @@
 #include "host_log.hpp"
 #include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
 #include "kestrava_arm_host/command_line.hpp"
+#include "kestrava_arm_host/report_file.hpp"
 #include "kestrava_arm_host/service_discovery.hpp"
 #include "kestrava_arm_host/simulated_perception_service.hpp"
 #include "node_factory.hpp"
@@ -147,37 +148,51 @@ class ProgressLine {
 };
 
 void PauseUnlessStopped(std::chrono::milliseconds pause) {
-  constexpr std::chrono::milliseconds kSlice{20};
   const auto until = std::chrono::steady_clock::now() + pause;
   while (!StopSignalReceived() && std::chrono::steady_clock::now() < until) {
     std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-        kSlice, until - std::chrono::steady_clock::now()));
+        kStopPollInterval, until - std::chrono::steady_clock::now()));
   }
 }
 
-void WriteSummaryJson(const std::string& path, const std::vector<RunRecord>& runs, int planned) {
-  std::ofstream file(path);
-  file << SummaryJson(runs, planned);
-  if (!file.flush()) {
-    throw std::runtime_error("cannot write the summary to '" + path + "'");
+// Which nodes' codes the runs report; none when no node of the tree has code ports.
+std::vector<CodeEntries> ReportedCodeEntries(const BT::Tree& tree) {
+  std::vector<CodeEntries> code_entries = CodeEntriesOf(tree);
+  std::string described;
+  for (const CodeEntries& entries : code_entries) {
+    described += fmt::format("{}{} ({{{}}}, {{{}}})", described.empty() ? "" : ", ", entries.node,
+                             entries.error_code, entries.status_code);
   }
+  if (code_entries.empty()) {
+    HostLog().warn("no node of the tree has an error_code or status_code port: runs show no codes");
+  } else {
+    HostLog().info("each run shows the codes of the first of these nodes to write any: {}",
+                   described);
+  }
+  return code_entries;
 }
 
 // Ticks the same tree to its end run after run, as a long-lived host does. The exit status is
 // that of an interruption or a node's exception, which end the runs, else that of a deadline
-// passed in any run, else that of a failed run.
-int RepeatedRuns(BT::Tree& tree, const TickSchedule& schedule, BT::Blackboard& blackboard,
-                 RosSession& ros, const HostOptions& options) {
+// passed in any run, else that of a failed run. A stop during a pause ends the runs at once.
+int RepeatedRuns(BT::Tree& tree, const TickSchedule& schedule, RosSession& ros,
+                 const HostOptions& options, std::optional<ReportFile>& summary_file) {
   const int planned = options.repeat.value_or(1);
+  const std::vector<CodeEntries> code_entries = ReportedCodeEntries(tree);
   const ProgressLine progress(planned);
   std::vector<RunRecord> runs;
   int exit_code = kExitSuccess;
   TickOutcome outcome;
-  while (static_cast<int>(runs.size()) < planned && !StopSignalReceived()) {
-    if (!runs.empty()) {
+  while (static_cast<int>(runs.size()) < planned) {
+    if (!runs.empty() && options.pause.count() > 0) {
+      HostLog().info("pausing {} ms before run {} of {}", options.pause.count(), runs.size() + 1,
+                     planned);
       PauseUnlessStopped(options.pause);
     }
-    runs.push_back(RunOnceRecorded(tree, schedule, blackboard, outcome));
+    if (StopSignalReceived()) {
+      break;
+    }
+    runs.push_back(RunOnceRecorded(tree, schedule, code_entries, outcome));
     progress.Show(runs);
     const int run_exit_code = ExitCodeFor(outcome);
     if (run_exit_code == kExitInterrupted || run_exit_code == kExitTickError) {
@@ -192,15 +207,25 @@ int RepeatedRuns(BT::Tree& tree, const TickSchedule& schedule, BT::Blackboard& b
   ros.Stop();
   PrintTickError(outcome, schedule);
   std::cout << SummaryText(runs, planned) << std::flush;
-  if (options.summary_json) {
-    WriteSummaryJson(*options.summary_json, runs, planned);
+  if (summary_file) {
+    summary_file->Write(SummaryJson(runs, planned));
   }
   return StopSignalReceived() ? kExitInterrupted : exit_code;
+}
+
+// The summary file, opened before anything runs: a path that cannot be written ends the host at
+// once instead of after all the runs.
+std::optional<ReportFile> OpenSummaryFile(const HostOptions& options) {
+  if (!options.summary_json) {
+    return std::nullopt;
+  }
+  return std::optional<ReportFile>(std::in_place, *options.summary_json);
 }
 
 }  // namespace
 
 int RunTree(const HostOptions& options) {
+  std::optional<ReportFile> summary_file = OpenSummaryFile(options);
   InstallStopSignalHandlers();
   RosSession ros("bt_host", options.ros_args);
   BT::BehaviorTreeFactory factory = MakeFactory(options.plugins);
@@ -215,7 +240,7 @@ int RunTree(const HostOptions& options) {
   const TickSchedule schedule{options.tick_period, options.deadline};
   HostLog().info("ticking {} every {} ms", options.tree_file, schedule.period.count());
   const bool summarise = options.repeat || options.summary_json;
-  return summarise ? RepeatedRuns(tree, schedule, *blackboard, ros, options)
+  return summarise ? RepeatedRuns(tree, schedule, ros, options, summary_file)
                    : SingleRun(tree, schedule, *blackboard, ros);
 }
 

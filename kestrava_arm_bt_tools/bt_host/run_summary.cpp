@@ -14,6 +14,8 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include "kestrava_arm_host/report_text.hpp"
+
 namespace kestrava_arm::host {
 namespace {
 
@@ -41,17 +43,17 @@ std::string FiguresJson(const DurationFigures& figures) {
 }
 
 std::string OutcomeJson(const OutcomeCount& outcome) {
-  return fmt::format(R"({{"end": "{}", "error_code": {}, "status_code": {}, "runs": {}}})",
-                     outcome.end, CodeText(outcome.error_code, "null"),
+  return fmt::format(R"({{"end": {}, "error_code": {}, "status_code": {}, "runs": {}}})",
+                     JsonString(outcome.end), CodeText(outcome.error_code, "null"),
                      CodeText(outcome.status_code, "null"), outcome.runs);
 }
 
 std::string RunJson(const RunRecord& run) {
-  return fmt::format(
-      R"({{"end": "{}", "error_code": {}, "status_code": {}, "started_unix_ms": {}, )"
-      R"("duration_ms": {:.3f}, "resident_kib": {}}})",
-      run.end, CodeText(run.error_code, "null"), CodeText(run.status_code, "null"),
-      run.started_unix_ms, run.duration_ms, run.resident_kib);
+  return fmt::format(R"({{"end": {}, "error_code": {}, "status_code": {}, "started_unix_ms": {}, )"
+                     R"("duration_ms": {:.3f}, "resident_kib": {}}})",
+                     JsonString(run.end), CodeText(run.error_code, "null"),
+                     CodeText(run.status_code, "null"), run.started_unix_ms, run.duration_ms,
+                     run.resident_kib);
 }
 
 template <typename T, typename Function>

@@ -1,5 +1,6 @@
 #include "tree_runner.hpp"
 
+#include <algorithm>
 #include <exception>
 
 namespace kestrava_arm::host {
@@ -9,6 +10,26 @@ using Clock = std::chrono::steady_clock;
 
 bool DeadlinePassed(const TickSchedule& schedule, Clock::time_point start) {
   return schedule.deadline.count() > 0 && Clock::now() - start >= schedule.deadline;
+}
+
+// The end of the sleep after a tick: the period's end, or the deadline when that comes first.
+Clock::time_point WakeTime(const TickSchedule& schedule, Clock::time_point start) {
+  const Clock::time_point period_end = Clock::now() + schedule.period;
+  return schedule.deadline.count() > 0 ? std::min(period_end, start + schedule.deadline)
+                                       : period_end;
+}
+
+// Sleeps until `until` or a node wakes the tree, in slices, so that a stop is not left waiting
+// for the end of a long period.
+void SleepUntil(BT::Tree& tree, Clock::time_point until,
+                const std::function<bool()>& stop_requested) {
+  for (Clock::time_point now = Clock::now(); now < until && !stop_requested(); now = Clock::now()) {
+    // Whole milliseconds, as BehaviorTree.CPP waits: a shorter slice would not sleep at all.
+    const auto slice = std::chrono::ceil<std::chrono::milliseconds>(until - now);
+    if (tree.sleep(std::min(kStopPollInterval, slice))) {
+      return;
+    }
+  }
 }
 
 TickOutcome::End TickWhileRunning(BT::Tree& tree, const TickSchedule& schedule,
@@ -27,7 +48,7 @@ TickOutcome::End TickWhileRunning(BT::Tree& tree, const TickSchedule& schedule,
     if (DeadlinePassed(schedule, start)) {
       return TickOutcome::End::kDeadlinePassed;
     }
-    tree.sleep(schedule.period);
+    SleepUntil(tree, WakeTime(schedule, start), stop_requested);
   }
   return TickOutcome::End::kInterrupted;
 }

@@ -8,6 +8,9 @@
 
 namespace kestrava_arm::host {
 
+// How often a sleep of the host looks whether it was asked to stop: the longest a stop waits.
+inline constexpr std::chrono::milliseconds kStopPollInterval{20};
+
 struct TickSchedule {
   std::chrono::milliseconds period{50};
   std::chrono::milliseconds deadline{0};  // zero: none
@@ -22,7 +25,9 @@ struct TickOutcome {
 };
 
 // Ticks the tree until it returns anything but RUNNING, the deadline passes, stop_requested()
-// turns true or a node throws; in the last three cases the tree is halted.
+// turns true or a node throws; in the last three cases the tree is halted. Between ticks it sleeps
+// out the period, but no longer than to the deadline, and looks at stop_requested() every
+// kStopPollInterval meanwhile.
 TickOutcome TickUntilDone(BT::Tree& tree, const TickSchedule& schedule,
                           const std::function<bool()>& stop_requested);
 

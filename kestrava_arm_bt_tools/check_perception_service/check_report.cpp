@@ -1,12 +1,18 @@
 #include "check_report.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <ctime>
 #include <iterator>
 #include <utility>
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
+
+#include "kestrava_arm_host/report_text.hpp"
 
 namespace kestrava_arm::check {
 namespace {
@@ -27,21 +33,28 @@ std::string Milliseconds(const std::optional<milliseconds>& time) {
   return time ? std::to_string(time->count()) : "-";
 }
 
-// Columns padded to their widest cell; the last one, free text, is not.
+// Columns padded to their widest cell; the last one, free text, is not. Cells are shown as
+// printable text and measured in characters, so that odd bytes neither reach the terminal nor
+// shift the columns.
 std::string Tabulate(const std::vector<Row>& rows) {
+  std::vector<std::vector<std::string>> cells;
   std::vector<std::size_t> widths;
   for (const Row& row : rows) {
+    cells.emplace_back();
+    std::transform(row.begin(), row.end(), std::back_inserter(cells.back()), host::PrintableText);
     widths.resize(std::max(widths.size(), row.size()));
     for (std::size_t column = 0; column + 1 < row.size(); ++column) {
-      widths[column] = std::max(widths[column], row[column].size());
+      widths[column] = std::max(widths[column], host::CharacterCount(cells.back()[column]));
     }
   }
   std::string table;
-  for (const Row& row : rows) {
+  for (const std::vector<std::string>& row : cells) {
     std::string line;
     for (std::size_t column = 0; column < row.size(); ++column) {
-      line += column + 1 < row.size() ? fmt::format("{:<{}}  ", row[column], widths[column])
-                                      : row[column];
+      line += row[column];
+      if (column + 1 < row.size()) {
+        line.append(widths[column] - host::CharacterCount(row[column]) + 2, ' ');
+      }
     }
     line.erase(line.find_last_not_of(' ') + 1);
     table += line + "\n";
@@ -56,49 +69,6 @@ milliseconds Percentile(const std::vector<milliseconds>& sorted, double fraction
   return sorted[std::max<std::size_t>(rank, 1) - 1];
 }
 
-std::string XmlEscaped(const std::string& text) {
-  std::string escaped;
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        escaped += "&amp;";
-        break;
-      case '<':
-        escaped += "&lt;";
-        break;
-      case '>':
-        escaped += "&gt;";
-        break;
-      case '"':
-        escaped += "&quot;";
-        break;
-      case '\'':
-        escaped += "&apos;";
-        break;
-      default:
-        // XML 1.0 has no way to write other control characters.
-        escaped +=
-            static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r' ? '?' : c;
-    }
-  }
-  return escaped;
-}
-
-std::string JsonString(const std::string& text) {
-  std::string quoted = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      quoted += fmt::format(R"(\u{:04x})", static_cast<unsigned>(c));
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "\"";
-}
-
 std::string JsonTime(const std::optional<milliseconds>& time) {
   return time ? std::to_string(time->count()) : "null";
 }
@@ -108,7 +78,7 @@ std::string JsonVerdict(const Verdict& verdict, const std::string& fields) {
       "{{{}\"end\": \"{}\", \"error_code\": {}, \"status_code\": {}, \"transfor_matrix\": [{}], "
       "\"reason\": {}}}",
       fields, EndOf(verdict), verdict.error_code, verdict.status_code,
-      fmt::join(verdict.transfor_matrix, ", "), JsonString(verdict.reason));
+      fmt::join(verdict.transfor_matrix, ", "), host::JsonString(verdict.reason));
 }
 
 std::string JsonDocument(const std::string& fields, const char* list_name,
@@ -120,27 +90,55 @@ std::string JsonDocument(const std::string& fields, const char* list_name,
 struct JunitCase {
   std::string name;
   std::vector<std::string> problems;
+  milliseconds time{0};
 };
 
-std::string Junit(const char* suite, const std::vector<JunitCase>& cases) {
+std::string Seconds(milliseconds time) {
+  return fmt::format("{:.3f}", std::chrono::duration<double>(time).count());
+}
+
+std::string JunitCaseXml(const char* suite, const JunitCase& test) {
+  std::string xml = fmt::format(R"(    <testcase classname="{}" name="{}" time="{}")", suite,
+                                host::XmlText(test.name), Seconds(test.time));
+  if (test.problems.empty()) {
+    return xml + "/>\n";
+  }
+  const std::string message = host::XmlText(fmt::format("{}", fmt::join(test.problems, "; ")));
+  return xml + fmt::format(
+                   ">\n      <failure message=\"{0}\" type=\"contract\">{0}</failure>\n"
+                   "    </testcase>\n",
+                   message);
+}
+
+// With every attribute that the common JUnit schemas require, so that any CI system reads it.
+std::string Junit(const char* suite, const std::vector<JunitCase>& cases,
+                  const ReportStamp& stamp) {
   const auto failures = std::count_if(cases.begin(), cases.end(),
                                       [](const JunitCase& c) { return !c.problems.empty(); });
+  milliseconds time{0};
+  for (const JunitCase& test : cases) {
+    time += test.time;
+  }
   std::string xml = fmt::format(
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      "<testsuites tests=\"{0}\" failures=\"{1}\">\n"
-      "  <testsuite name=\"{2}\" tests=\"{0}\" failures=\"{1}\" errors=\"0\" skipped=\"0\">\n",
-      cases.size(), failures, suite);
+      "<testsuites tests=\"{0}\" failures=\"{1}\" errors=\"0\" time=\"{3}\">\n"
+      "  <testsuite name=\"{2}\" package=\"{2}\" id=\"0\" timestamp=\"{4}\" hostname=\"{5}\" "
+      "tests=\"{0}\" failures=\"{1}\" errors=\"0\" skipped=\"0\" time=\"{3}\">\n"
+      "    <properties/>\n",
+      cases.size(), failures, suite, Seconds(time), host::XmlText(stamp.timestamp),
+      host::XmlText(stamp.hostname));
   for (const JunitCase& test : cases) {
-    xml += fmt::format(R"(    <testcase classname="{}" name="{}")", suite, XmlEscaped(test.name));
-    if (test.problems.empty()) {
-      xml += "/>\n";
-      continue;
-    }
-    const std::string message = XmlEscaped(fmt::format("{}", fmt::join(test.problems, "; ")));
-    xml += fmt::format(">\n      <failure message=\"{}\">{}</failure>\n    </testcase>\n", message,
-                       message);
+    xml += JunitCaseXml(suite, test);
   }
-  return xml + "  </testsuite>\n</testsuites>\n";
+  return xml + "    <system-out/>\n    <system-err/>\n  </testsuite>\n</testsuites>\n";
+}
+
+milliseconds TotalTime(const RequestResult& request) {
+  milliseconds total{0};
+  for (const Exchange& exchange : request.exchanges) {
+    total += exchange.time;
+  }
+  return total;
 }
 
 }  // namespace
@@ -211,6 +209,19 @@ std::vector<std::string> ProblemsOf(const AnswerFileResult& result) {
                       result.verdict.reason)};
 }
 
+ReportStamp StampOfNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  std::array<char, 32> timestamp{};
+  std::strftime(timestamp.data(), timestamp.size(), "%Y-%m-%dT%H:%M:%S", &utc);
+  std::array<char, 256> hostname{};
+  if (gethostname(hostname.data(), hostname.size() - 1) != 0) {
+    return {timestamp.data(), "localhost"};
+  }
+  return {timestamp.data(), hostname.data()};
+}
+
 bool AllPassed(const LiveResults& results) {
   return std::all_of(results.requests.begin(), results.requests.end(),
                      [&](const RequestResult& request) {
@@ -263,22 +274,22 @@ std::string FormatTable(const std::vector<AnswerFileResult>& results) {
   return Tabulate(rows);
 }
 
-std::string FormatJunit(const LiveResults& results) {
+std::string FormatJunit(const LiveResults& results, const ReportStamp& stamp) {
   std::vector<JunitCase> cases;
   cases.reserve(results.requests.size());
   for (const RequestResult& request : results.requests) {
-    cases.push_back({request.name, ProblemsOf(request, results.time_limit)});
+    cases.push_back({request.name, ProblemsOf(request, results.time_limit), TotalTime(request)});
   }
-  return Junit("check_perception_service.requests", cases);
+  return Junit("check_perception_service.requests", cases, stamp);
 }
 
-std::string FormatJunit(const std::vector<AnswerFileResult>& results) {
+std::string FormatJunit(const std::vector<AnswerFileResult>& results, const ReportStamp& stamp) {
   std::vector<JunitCase> cases;
   cases.reserve(results.size());
   for (const AnswerFileResult& result : results) {
-    cases.push_back({result.file, ProblemsOf(result)});
+    cases.push_back({result.file, ProblemsOf(result), milliseconds(0)});
   }
-  return Junit("check_perception_service.answers", cases);
+  return Junit("check_perception_service.answers", cases, stamp);
 }
 
 std::string FormatJson(const LiveResults& results) {
@@ -294,15 +305,15 @@ std::string FormatJson(const LiveResults& results) {
         "{{\"name\": {}, \"request\": {}, \"rounds\": {}, \"answered\": {}, \"late\": {}, "
         "\"median_ms\": {}, \"p99_ms\": {}, \"max_ms\": {}, \"answers_differ\": {}, "
         "\"passed\": {}, \"answers\": [{}]}}",
-        JsonString(request.name), JsonString(request.request_yaml), request.exchanges.size(),
-        summary.answered, summary.late, JsonTime(summary.median), JsonTime(summary.p99),
-        JsonTime(summary.max), summary.answers.size() > 1,
+        host::JsonString(request.name), host::JsonString(request.request_yaml),
+        request.exchanges.size(), summary.answered, summary.late, JsonTime(summary.median),
+        JsonTime(summary.p99), JsonTime(summary.max), summary.answers.size() > 1,
         ProblemsOf(request, results.time_limit).empty(), fmt::join(answers, ", ")));
   }
-  return JsonDocument(
-      fmt::format("\n  \"service\": {}, \"time_limit_ms\": {}, \"passed\": {},\n  ",
-                  JsonString(results.service_name), results.time_limit.count(), AllPassed(results)),
-      "requests", requests);
+  return JsonDocument(fmt::format("\n  \"service\": {}, \"time_limit_ms\": {}, \"passed\": {},\n  ",
+                                  host::JsonString(results.service_name),
+                                  results.time_limit.count(), AllPassed(results)),
+                      "requests", requests);
 }
 
 std::string FormatJson(const std::vector<AnswerFileResult>& results) {
@@ -310,7 +321,7 @@ std::string FormatJson(const std::vector<AnswerFileResult>& results) {
   answers.reserve(results.size());
   for (const AnswerFileResult& result : results) {
     answers.push_back(
-        JsonVerdict(result.verdict, fmt::format("\"file\": {}, ", JsonString(result.file))));
+        JsonVerdict(result.verdict, fmt::format("\"file\": {}, ", host::JsonString(result.file))));
   }
   return JsonDocument(fmt::format("\n  \"passed\": {},\n  ", AllPassed(results)), "answers",
                       answers);

@@ -65,9 +65,16 @@ bool AllPassed(const std::vector<AnswerFileResult>& results);
 std::string FormatTable(const LiveResults& results);
 std::string FormatTable(const std::vector<AnswerFileResult>& results);
 
+// When and on which machine a check ran, as a JUnit report says (UTC, ISO 8601 without zone).
+struct ReportStamp {
+  std::string timestamp;
+  std::string hostname;
+};
+ReportStamp StampOfNow();
+
 // One test case per request or answer file, the problems as the failure message.
-std::string FormatJunit(const LiveResults& results);
-std::string FormatJunit(const std::vector<AnswerFileResult>& results);
+std::string FormatJunit(const LiveResults& results, const ReportStamp& stamp);
+std::string FormatJunit(const std::vector<AnswerFileResult>& results, const ReportStamp& stamp);
 
 std::string FormatJson(const LiveResults& results);
 std::string FormatJson(const std::vector<AnswerFileResult>& results);

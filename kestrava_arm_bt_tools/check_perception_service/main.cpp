@@ -2,51 +2,69 @@
 // of their service, live or from saved answer documents. See --help.
 
 #include <exception>
-#include <fstream>
 #include <iostream>
+#include <optional>
 
 #include "check_options.hpp"
 #include "check_report.hpp"
 #include "exit_status.hpp"
 #include "kestrava_arm_host/command_line.hpp"
+#include "kestrava_arm_host/report_file.hpp"
 #include "live_check.hpp"
 
 namespace {
 
 using namespace kestrava_arm::check;
+using kestrava_arm::host::ReportFile;
 
 int Fail(int exit_status, const std::string& message) {
   std::cerr << "check_perception_service: " << message << std::endl;
   return exit_status;
 }
 
-void WriteReportFile(const std::string& path, const std::string& text) {
+// The report files the options ask for, opened before the check starts.
+struct ReportFiles {
+  std::optional<ReportFile> junit;
+  std::optional<ReportFile> json;
+};
+
+std::optional<ReportFile> OpenIfAsked(const std::string& path) {
   if (path.empty()) {
-    return;
+    return std::nullopt;
   }
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << text;
-  file.close();
-  if (!file) {
-    throw SetupError("cannot write '" + path + "'");
-  }
+  return std::optional<ReportFile>(std::in_place, path);
+}
+
+ReportFiles OpenReportFiles(const CheckOptions& options) {
+  return {OpenIfAsked(options.junit_file), OpenIfAsked(options.json_file)};
 }
 
 template <typename Results>
-int Report(const Results& results, const CheckOptions& options) {
+int Report(const Results& results, const ReportStamp& stamp, ReportFiles& files) {
   std::cout << FormatTable(results) << std::flush;
-  WriteReportFile(options.junit_file, FormatJunit(results));
-  WriteReportFile(options.json_file, FormatJson(results));
+  if (files.junit) {
+    files.junit->Write(FormatJunit(results, stamp));
+  }
+  if (files.json) {
+    files.json->Write(FormatJson(results));
+  }
   return AllPassed(results) ? kExitAllTaken : kExitRefused;
 }
 
-int CheckAnswerFiles(const CheckOptions& options) {
+std::vector<AnswerFileResult> JudgeAnswerFiles(const CheckOptions& options) {
   std::vector<AnswerFileResult> results;
   for (const std::string& file : options.answer_files) {
     results.push_back(
         {file, kestrava_arm::bt::JudgeAnswer(kestrava_arm::host::ReadTextFile(file))});
   }
-  return Report(results, options);
+  return results;
+}
+
+int Check(int argc, const char* const argv[], const CheckOptions& options) {
+  ReportFiles files = OpenReportFiles(options);
+  const ReportStamp stamp = StampOfNow();
+  return options.answer_files.empty() ? Report(RunLiveCheck(argc, argv, options), stamp, files)
+                                      : Report(JudgeAnswerFiles(options), stamp, files);
 }
 
 }  // namespace
@@ -63,8 +81,7 @@ int main(int argc, char* argv[]) {
     return kExitAllTaken;
   }
   try {
-    return options.answer_files.empty() ? Report(RunLiveCheck(argc, argv, options), options)
-                                        : CheckAnswerFiles(options);
+    return Check(argc, argv, options);
   } catch (const std::exception& error) {
     return Fail(kExitSetup, error.what());
   }

@@ -12,26 +12,33 @@ ReplyScheduler::~ReplyScheduler() {
   Stop();
 }
 
-void ReplyScheduler::Schedule(std::function<void()> reply) {
-  if (!worker_.joinable()) {
+bool ReplyScheduler::Schedule(std::function<void()> reply) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (stopping_) {
+    return false;
+  }
+  if (delay_.count() == 0) {
+    lock.unlock();
     reply();
-    return;
+    return true;
   }
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    pending_.emplace_back(Clock::now() + delay_, std::move(reply));
-  }
+  pending_.emplace_back(Clock::now() + delay_, std::move(reply));
+  lock.unlock();
   wake_.notify_one();
+  return true;
 }
 
 std::size_t ReplyScheduler::Stop() {
+  std::thread worker;
   {
+    // Taken out under the lock, so that two Stops cannot both join it.
     const std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
+    worker = std::move(worker_);
   }
   wake_.notify_one();
-  if (worker_.joinable()) {
-    worker_.join();
+  if (worker.joinable()) {
+    worker.join();
   }
   const std::lock_guard<std::mutex> lock(mutex_);
   const std::size_t dropped = pending_.size();

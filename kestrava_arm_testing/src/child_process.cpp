@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <csignal>
 #include <fstream>
 #include <iterator>
@@ -77,13 +78,31 @@ std::array<int, 2> MakePipe() {
   return ends;
 }
 
-// Drains both streams at once, so that a child writing much to either never stalls.
-void ReadUntilClosed(int out_fd, int err_fd, ChildOutput& child) {
+using Clock = std::chrono::steady_clock;
+
+// How often a wait for a child looks whether it has ended.
+constexpr std::chrono::milliseconds kPollInterval{20};
+
+// Drains both streams at once, so that a child writing much to either never stalls, until both
+// are closed (true) or the time limit passes (false).
+bool ReadUntilClosed(int out_fd, int err_fd, ChildOutput& child) {
   std::array<pollfd, 2> fds{{{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}}};
   std::array<std::string*, 2> texts{&child.out, &child.err};
   std::array<char, 4096> buffer{};
+  const Clock::time_point until = Clock::now() + kChildTimeLimit;
   int open_streams = 2;
-  while (open_streams > 0 && poll(fds.data(), fds.size(), -1) > 0) {
+  while (open_streams > 0) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+    if (left.count() <= 0) {
+      break;
+    }
+    const int ready = poll(fds.data(), fds.size(), static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) {
+      continue;
+    }
+    if (ready <= 0) {
+      break;
+    }
     for (std::size_t i = 0; i < fds.size(); ++i) {
       if (fds[i].revents == 0) {
         continue;
@@ -98,6 +117,17 @@ void ReadUntilClosed(int out_fd, int err_fd, ChildOutput& child) {
       }
     }
   }
+  for (const pollfd& fd : fds) {
+    if (fd.fd >= 0) {
+      close(fd.fd);
+    }
+  }
+  return open_streams == 0;
+}
+
+std::string KilledNote() {
+  return "\n[killed by the test: still running after " + std::to_string(kChildTimeLimit.count()) +
+         " s]\n";
 }
 
 constexpr const char* kOutputFileName = "output.txt";
@@ -171,7 +201,6 @@ bool BackgroundChild::Running() const {
 
 bool BackgroundChild::AwaitOutput(const std::string& text, std::chrono::milliseconds limit) const {
   // The output is a file that only grows; reading it again every few milliseconds is cheap.
-  constexpr std::chrono::milliseconds kPollInterval{20};
   const auto until = std::chrono::steady_clock::now() + limit;
   while (true) {
     // Whether it ran is taken before the output is read, so that a child that has ended is judged
@@ -189,6 +218,14 @@ bool BackgroundChild::AwaitOutput(const std::string& text, std::chrono::millisec
 
 int BackgroundChild::Wait() {
   if (!exit_status_) {
+    const Clock::time_point until = Clock::now() + kChildTimeLimit;
+    while (Running() && Clock::now() < until) {
+      std::this_thread::sleep_for(kPollInterval);
+    }
+    if (Running()) {
+      kill(-pid_, SIGKILL);
+      std::ofstream(folder_.path() / kOutputFileName, std::ios::app) << KilledNote();
+    }
     int wait_status = 0;
     waitpid(pid_, &wait_status, 0);
     exit_status_ = ExitStatusOf(wait_status);
@@ -214,8 +251,8 @@ ChildOutput RunChild(const std::string& program, const std::vector<std::string>&
   posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
   StartIn(actions, working_directory);
   ChildOutput child;
-  const int spawn_error = posix_spawn(&child.pid, program.c_str(), &actions, nullptr,
-                                      arguments.argv(), arguments.envp());
+  const int spawn_error = posix_spawnp(&child.pid, program.c_str(), &actions, nullptr,
+                                       arguments.argv(), arguments.envp());
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
   close(err[1]);
@@ -224,7 +261,10 @@ ChildOutput RunChild(const std::string& program, const std::vector<std::string>&
     close(err[0]);
     throw std::system_error(spawn_error, std::generic_category(), "posix_spawn " + program);
   }
-  ReadUntilClosed(out[0], err[0], child);
+  if (!ReadUntilClosed(out[0], err[0], child)) {
+    kill(child.pid, SIGKILL);
+    child.err += KilledNote();
+  }
   waitpid(child.pid, &child.wait_status, 0);
   return child;
 }

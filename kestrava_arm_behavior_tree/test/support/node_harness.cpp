@@ -1,5 +1,6 @@
 #include "node_harness.hpp"
 
+#include <iostream>
 #include <utility>
 
 #include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
@@ -11,6 +12,7 @@ namespace {
 
 constexpr std::chrono::seconds kTickDeadline{30};
 constexpr std::chrono::milliseconds kCancelRetryPeriod{1};
+constexpr std::chrono::seconds kSpinEndLimit{10};
 
 rclcpp::Node::SharedPtr MakeNode(const std::string& name) {
   if (!rclcpp::ok()) {
@@ -35,9 +37,17 @@ NodeHarness::NodeHarness()
 
 NodeHarness::~NodeHarness() {
   // A cancel that comes before the spin has started is lost, so repeat it until the spin ends.
+  const auto until = std::chrono::steady_clock::now() + kSpinEndLimit;
   do {
     executor_.cancel();
-  } while (spinning_.wait_for(kCancelRetryPeriod) != std::future_status::ready);
+  } while (spinning_.wait_for(kCancelRetryPeriod) != std::future_status::ready &&
+           std::chrono::steady_clock::now() < until);
+  if (spinning_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+    // Shutting ROS 2 down ends any spin; the tests of this process then fail for want of it.
+    std::cerr << "NodeHarness: the executor still spins " << kSpinEndLimit.count()
+              << " s after the first cancel; shutting ROS 2 down" << std::endl;
+    rclcpp::shutdown();
+  }
 }
 
 BT::Blackboard::Ptr NodeHarness::CreateHostBlackboard() const {

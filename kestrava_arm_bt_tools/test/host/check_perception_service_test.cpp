@@ -3,6 +3,8 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "kestrava_arm_behavior_tree/contract/perception_contract.hpp"
 #include "kestrava_arm_testing/child_process.hpp"
 #include "kestrava_arm_testing/ros_domain.hpp"
+#include "kestrava_arm_testing/strict_parsers.hpp"
 
 namespace {
 
@@ -89,6 +92,7 @@ TEST(CheckOfflineTest, ReportsTheContractsOutcomeOfEveryAnswerTheTestsUse) {
   const CheckRun run = RunCheck(arguments);
   // Some of them are refused.
   EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+  ASSERT_EQ(kestrava::test::JsonComplaint(json), "");
   const YAML::Node answers = YAML::LoadFile(json)["answers"];
   ASSERT_EQ(answers.size(), files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
@@ -107,6 +111,7 @@ TEST(CheckOfflineTest, JunitHasACaseForEachFileWithTheReasonOfARefusal) {
   const std::string unusable = kExamples + "/responses/unusable_arm_pose.yaml";
   const CheckRun run = RunCheck({"--answer", success, "--answer", unusable, "--junit", junit});
   EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+  EXPECT_EQ(kestrava::test::JunitComplaint(junit), "");
 
   tinyxml2::XMLDocument report;
   ASSERT_EQ(report.LoadFile(junit.c_str()), tinyxml2::XML_SUCCESS);
@@ -122,6 +127,20 @@ TEST(CheckOfflineTest, JunitHasACaseForEachFileWithTheReasonOfARefusal) {
   ASSERT_NE(refused->FirstChildElement("failure"), nullptr);
   EXPECT_THAT(refused->FirstChildElement("failure")->Attribute("message"),
               HasSubstr("arm_base_end: \"translation\" value 0 is nan, a finite number expected"));
+}
+
+// A file name and an answer with bytes that are no UTF-8 and control characters, as users' files
+// can have: both reports still parse.
+TEST(CheckOfflineTest, ReportsParseWhateverBytesTheFileNameAndTheAnswerCarry) {
+  const kestrava::test::TemporaryFolder folder;
+  const std::string answer = (folder.path() / "ans\xFF\x01.yaml").string();
+  std::ofstream(answer, std::ios::binary) << "success: \xFF\x01\n";
+  const std::string junit = (folder.path() / "check.xml").string();
+  const std::string json = (folder.path() / "check.json").string();
+  const CheckRun run = RunCheck({"--answer", answer, "--junit", junit, "--json", json});
+  EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+  EXPECT_EQ(kestrava::test::JunitComplaint(junit), "");
+  EXPECT_EQ(kestrava::test::JsonComplaint(json), "");
 }
 
 struct ExitCase {
@@ -176,7 +195,13 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{"NoService",
                  {"--service", "/nobody_serves_this", "--wait-for-service-ms", "200"},
                  3,
-                 "no server of /nobody_serves_this discovered within 200 ms"}),
+                 "no server of /nobody_serves_this discovered within 200 ms"},
+        // Refused before the check waits a minute for a service that is not there.
+        ExitCase{"UnwritableReport",
+                 {"--service", "/nobody_serves_this", "--wait-for-service-ms", "60000", "--junit",
+                  "/nonexistent/check.xml"},
+                 3,
+                 "cannot write '/nonexistent/check.xml': No such file or directory"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 #ifdef KESTRAVA_SIMULATED_SERVICE
@@ -226,23 +251,26 @@ INSTANTIATE_TEST_SUITE_P(ExampleAnswers, CheckLiveTest,
                                            "unusable_arm_pose"),
                          [](const auto& info) { return info.param; });
 
+// The answer comes 250 ms after the request, after the limit of 100 ms whatever the machine's load,
+// and well within the check's wait of 1100 ms for it.
 TEST(CheckLiveLateTest, AnswersAfterTheTimeLimitAreLate) {
-  kestrava::test::BackgroundChild service = StartService(kSuccess, "1200");
+  kestrava::test::BackgroundChild service = StartService(kSuccess, "250");
   const kestrava::test::TemporaryFolder folder;
   const std::string junit = (folder.path() / "live.xml").string();
-  const CheckRun run = RunCheck({"--service", kLiveService, "--task-info", "task_uid:7", "--rounds",
-                                 "1", "--time-limit-ms", "500", "--junit", junit});
+  const CheckRun run = RunCheck({"--service", kLiveService, "--task-info", "task_uid:7\xFF\x01",
+                                 "--rounds", "1", "--time-limit-ms", "100", "--junit", junit});
 
   EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+  EXPECT_EQ(kestrava::test::JunitComplaint(junit), "");
   tinyxml2::XMLDocument report;
   ASSERT_EQ(report.LoadFile(junit.c_str()), tinyxml2::XML_SUCCESS);
   const auto* test_case = report.FirstChildElement("testsuites")
                               ->FirstChildElement("testsuite")
                               ->FirstChildElement("testcase");
-  EXPECT_STREQ(test_case->Attribute("name"), "task_info task_uid:7");
+  EXPECT_STREQ(test_case->Attribute("name"), "task_info task_uid:7\xEF\xBF\xBD\xEF\xBF\xBD");
   ASSERT_NE(test_case->FirstChildElement("failure"), nullptr);
   EXPECT_THAT(test_case->FirstChildElement("failure")->Attribute("message"),
-              HasSubstr("1 of 1 answers late: the time limit is 500 ms"));
+              HasSubstr("1 of 1 answers late: the time limit is 100 ms"));
 }
 
 #endif

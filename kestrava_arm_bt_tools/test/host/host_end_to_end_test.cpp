@@ -1,5 +1,7 @@
 // Runs bt_host as a process with the plugin, the example tree and the example answers.
 
+#include <chrono>
+#include <csignal>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -15,6 +17,7 @@
 
 #include "kestrava_arm_testing/child_process.hpp"
 #include "kestrava_arm_testing/ros_domain.hpp"
+#include "kestrava_arm_testing/strict_parsers.hpp"
 
 namespace {
 
@@ -186,8 +189,30 @@ INSTANTIATE_TEST_SUITE_P(
         SetupErrorCase{"AnswerFileMissing",
                        ExampleTreeWith({"--simulate", kTestData + "/none.yaml"}), 3,
                        "cannot read '" + kTestData + "/none.yaml'"},
-        SetupErrorCase{"BadOption", {"--tree"}, 2, "option '--tree' needs a value"}),
+        SetupErrorCase{"BadOption", {"--tree"}, 2, "option '--tree' needs a value"},
+        // At once, not after the runs.
+        SetupErrorCase{"UnwritableSummary",
+                       ExampleTreeWith({"--simulate", Answer("success"), "--repeat", "100000",
+                                        "--summary-json", "/nonexistent/summary.json"}),
+                       3, "cannot write '/nonexistent/summary.json': No such file or directory"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A stop during the pause between runs ends the host with the runs so far, without another one.
+TEST(RepeatedRunsTest, AStopDuringAPauseStartsNoFurtherRun) {
+  const kestrava::test::TemporaryFolder folder;
+  const std::string summary = (folder.path() / "summary.json").string();
+  kestrava::test::BackgroundChild host(
+      KESTRAVA_BT_HOST,
+      ExampleTreeWith({"--simulate", Answer("success"), "--repeat", "3", "--pause-ms", "600000",
+                       "--summary-json", summary}),
+      ChildEnvironment());
+  ASSERT_TRUE(host.AwaitOutput("pausing 600000 ms before run 2 of 3", std::chrono::seconds(60)))
+      << host.Output();
+  EXPECT_EQ(host.Stop(SIGINT), 6) << host.Output();
+  EXPECT_THAT(host.Output(), HasSubstr("summary of 1 of 3 run(s): 1 succeeded, 0 failed\n"));
+  EXPECT_EQ(kestrava::test::JsonComplaint(summary), "");
+  EXPECT_THAT(kestrava::test::ReadWholeFile(summary), HasSubstr("\"runs\": 1,"));
+}
 
 // BehaviorTree.CPP refuses a tree file without a folder; the host resolves it against its working
 // directory first, as it does the answer file.

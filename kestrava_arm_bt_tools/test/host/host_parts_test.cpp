@@ -1,5 +1,8 @@
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -219,17 +222,24 @@ TEST(DescribeBlackboardTest, ListsEntriesSortedWithoutTheSharedNode) {
             "  status_code = 102501006\n");
 }
 
-// Runs until halted, and counts the halts.
+// Runs until halted, and counts its ticks and halts.
 class Endless : public BT::StatefulActionNode {
  public:
   Endless(const std::string& name, const BT::NodeConfig& config)
       : BT::StatefulActionNode(name, config) {}
   static BT::PortsList providedPorts() { return {}; }
+  static inline std::atomic<int> ticks{0};
   static inline int halts = 0;
 
  private:
-  BT::NodeStatus onStart() override { return BT::NodeStatus::RUNNING; }
-  BT::NodeStatus onRunning() override { return BT::NodeStatus::RUNNING; }
+  BT::NodeStatus onStart() override {
+    ++ticks;
+    return BT::NodeStatus::RUNNING;
+  }
+  BT::NodeStatus onRunning() override {
+    ++ticks;
+    return BT::NodeStatus::RUNNING;
+  }
   void onHalted() override { ++halts; }
 };
 
@@ -249,30 +259,31 @@ class WakesThenSucceeds : public BT::StatefulActionNode {
   void onHalted() override {}
 };
 
-// Writes both codes in its first run after the flag is reset only.
+// Writes both codes to its output ports in its first run after the flag is reset only.
 bool codes_written = false;
 BT::NodeStatus CodesInFirstRunOnly(BT::TreeNode& node) {
   if (!std::exchange(codes_written, true)) {
-    const BT::Blackboard::Ptr& blackboard = std::as_const(node).config().blackboard;
-    blackboard->set("error_code", 102200000);
-    blackboard->set("status_code", 102501006);
+    node.setOutput("error_code", 102200000);
+    node.setOutput("status_code", 102501006);
   }
   return BT::NodeStatus::SUCCESS;
 }
 
-BT::Tree MakeTree(const std::string& node_id) {
+BT::Tree MakeTree(const std::string& node) {
   static BT::BehaviorTreeFactory factory = [] {
     BT::BehaviorTreeFactory made;
     made.registerNodeType<Endless>("Endless");
     made.registerNodeType<WakesThenSucceeds>("WakesThenSucceeds");
-    made.registerSimpleAction("CodesInFirstRunOnly", CodesInFirstRunOnly);
+    made.registerSimpleAction(
+        "CodesInFirstRunOnly", CodesInFirstRunOnly,
+        {BT::OutputPort<int>("error_code"), BT::OutputPort<int>("status_code")});
     made.registerSimpleAction("Succeed", [](BT::TreeNode&) { return BT::NodeStatus::SUCCESS; });
     made.registerSimpleAction("Throw", [](BT::TreeNode&) -> BT::NodeStatus {
       throw std::runtime_error("sensor unplugged");
     });
     return made;
   }();
-  return factory.createTreeFromText("<root BTCPP_format=\"4\"><BehaviorTree ID=\"T\"><" + node_id +
+  return factory.createTreeFromText("<root BTCPP_format=\"4\"><BehaviorTree ID=\"T\"><" + node +
                                     "/></BehaviorTree></root>");
 }
 
@@ -286,10 +297,10 @@ TEST(TickUntilDoneTest, StopsAtTheFirstStatusOtherThanRunning) {
 
 TEST(TickUntilDoneTest, HaltsTheTreeWhenStopped) {
   BT::Tree tree = MakeTree("Endless");
+  Endless::ticks = 0;
   Endless::halts = 0;
-  int polls = 0;
   const TickOutcome outcome =
-      TickUntilDone(tree, {std::chrono::milliseconds(1), {}}, [&polls] { return ++polls > 3; });
+      TickUntilDone(tree, {std::chrono::milliseconds(1), {}}, [] { return Endless::ticks >= 3; });
   EXPECT_EQ(outcome.end, TickOutcome::End::kInterrupted);
   EXPECT_EQ(outcome.ticks, 3);
   EXPECT_EQ(Endless::halts, 1);
@@ -305,22 +316,63 @@ TEST(TickUntilDoneTest, HaltsTheTreeAtTheDeadline) {
   EXPECT_EQ(Endless::halts, 1);
 }
 
-TEST(TickUntilDoneTest, TicksAgainAtOnceWhenANodeWakesTheTree) {
-  BT::Tree tree = MakeTree("WakesThenSucceeds");
-  // A host that slept out its period would not end within the test's time limit.
-  const TickOutcome outcome =
-      TickUntilDone(tree, {std::chrono::hours(1), {}}, [] { return false; });
-  EXPECT_EQ(outcome.status, BT::NodeStatus::SUCCESS);
-  EXPECT_EQ(outcome.ticks, 2);
+// Ticks on a thread of its own, stopped when the test gives up: a sleep that outlasts the test's
+// limit fails the test instead of holding it for the rest of the tick period.
+std::optional<TickOutcome> TickWithinTestLimit(BT::Tree& tree, const TickSchedule& schedule,
+                                               const std::function<bool()>& stop_requested) {
+  std::atomic<bool> given_up{false};
+  auto ticking = std::async(std::launch::async, [&] {
+    return TickUntilDone(tree, schedule, [&] { return given_up || stop_requested(); });
+  });
+  const bool ended = ticking.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  given_up = true;
+  // Any node can wake its tree, and with it a sleep that would not look at the stop request.
+  tree.rootNode()->emitWakeUpSignal();
+  const TickOutcome outcome = ticking.get();
+  return ended ? std::optional(outcome) : std::nullopt;
 }
 
-TEST(RunOnceRecordedTest, ReportsOnlyTheCodesThatTheRunWrote) {
-  BT::Tree tree = MakeTree("CodesInFirstRunOnly");
+// Each of these would sleep for an hour if the tick loop slept out its period.
+TEST(TickUntilDoneTest, SleepsNoLongerThanAWakeUpAStopOrTheDeadlineAllow) {
+  const TickSchedule hourly{std::chrono::hours(1), {}};
+  {
+    SCOPED_TRACE("a node wakes the tree during its first tick");
+    BT::Tree tree = MakeTree("WakesThenSucceeds");
+    const auto outcome = TickWithinTestLimit(tree, hourly, [] { return false; });
+    ASSERT_TRUE(outcome) << "still asleep after 10 s";
+    EXPECT_EQ(outcome->status, BT::NodeStatus::SUCCESS);
+    EXPECT_EQ(outcome->ticks, 2);
+  }
+  {
+    SCOPED_TRACE("a stop is requested after the first tick");
+    BT::Tree tree = MakeTree("Endless");
+    Endless::ticks = 0;
+    const auto outcome = TickWithinTestLimit(tree, hourly, [] { return Endless::ticks >= 1; });
+    ASSERT_TRUE(outcome) << "still asleep after 10 s";
+    EXPECT_EQ(outcome->end, TickOutcome::End::kInterrupted);
+    EXPECT_EQ(outcome->ticks, 1);
+  }
+  {
+    SCOPED_TRACE("the deadline comes before the period ends");
+    BT::Tree tree = MakeTree("Endless");
+    const auto outcome = TickWithinTestLimit(
+        tree, {std::chrono::hours(1), std::chrono::milliseconds(50)}, [] { return false; });
+    ASSERT_TRUE(outcome) << "still asleep after 10 s";
+    EXPECT_EQ(outcome->end, TickOutcome::End::kDeadlinePassed);
+  }
+}
+
+TEST(RunOnceRecordedTest, ReportsOnlyTheCodesThatTheRunWroteToTheEntriesTheTreeNames) {
+  BT::Tree tree =
+      MakeTree(R"(CodesInFirstRunOnly name="codes" error_code="{detect_error}" status_code="{=}")");
   codes_written = false;
-  BT::Blackboard& blackboard = *tree.rootBlackboard();
+  const std::vector<CodeEntries> code_entries = CodeEntriesOf(tree);
+  ASSERT_EQ(code_entries.size(), 1U);
+  EXPECT_EQ(code_entries[0].error_code, "detect_error");
+  EXPECT_EQ(code_entries[0].status_code, "status_code");
   TickOutcome outcome;
-  const RunRecord first = RunOnceRecorded(tree, {}, blackboard, outcome);
-  const RunRecord second = RunOnceRecorded(tree, {}, blackboard, outcome);
+  const RunRecord first = RunOnceRecorded(tree, {}, code_entries, outcome);
+  const RunRecord second = RunOnceRecorded(tree, {}, code_entries, outcome);
   EXPECT_EQ(first.error_code, 102200000);
   EXPECT_EQ(first.status_code, 102501006);
   EXPECT_EQ(second.error_code, std::nullopt);

@@ -15,8 +15,14 @@ struct ChildOutput {
   std::string err;
 };
 
-// Runs program with exactly the given environment ("NAME=value" entries) in working_directory
-// (empty: this process's) and collects its standard output and error.
+// How long a test lets a child run before it kills it: longer than the slowest program of the
+// tests takes under a sanitizer, and short enough that a child that hangs fails its test with a
+// message instead of holding CI. The message is appended to what the child printed.
+inline constexpr std::chrono::seconds kChildTimeLimit{180};
+
+// Runs program (looked up in PATH unless it holds a '/') with exactly the given environment
+// ("NAME=value" entries) in working_directory (empty: this process's) and collects its standard
+// output and error; after kChildTimeLimit it kills the child.
 ChildOutput RunChild(const std::string& program, const std::vector<std::string>& args,
                      const std::vector<std::string>& environment,
                      const std::string& working_directory = "");
@@ -65,7 +71,8 @@ class BackgroundChild {
   // Waits until the output holds `text` (true), or the child ends or `limit` passes first (false).
   bool AwaitOutput(const std::string& text, std::chrono::milliseconds limit) const;
 
-  // Waits for the child to end and returns its exit status (ExitStatusOf).
+  // Waits for the child to end, killing its group after kChildTimeLimit, and returns its exit
+  // status (ExitStatusOf).
   int Wait();
 
   // Sends `signal` to the child's process group, also when the child itself has ended, then

@@ -3,12 +3,8 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <string>
 
-#include <spdlog/logger.h>
-
-#include "kestrava_arm_host/reply_scheduler.hpp"
 #include "kestrava_arm_perception_srvs/srv/arm_perception_common.hpp"
 #include "rclcpp/rclcpp.hpp"
 
@@ -21,7 +17,9 @@ struct SimulatedServiceConfig {
 };
 
 // Stands in for the arm perception service: answers every request with one fixed response
-// document, optionally after a delay, and complains in its log about malformed requests.
+// document, optionally after a delay, and complains in its log about malformed requests. It may
+// go before the executor that spins its node stops: what its callbacks use lives as long as they
+// run, and a request that comes after it went is not answered.
 class SimulatedPerceptionService {
  public:
   using ServiceType = kestrava_arm_perception_srvs::srv::ArmPerceptionCommon;
@@ -36,21 +34,10 @@ class SimulatedPerceptionService {
 
  private:
   using Service = rclcpp::Service<ServiceType>;
+  class Responder;  // what the service's callbacks share
 
-  void OnRequest(const std::shared_ptr<Service>& service,
-                 const std::shared_ptr<rmw_request_id_t>& request_id,
-                 const ServiceType::Request& request);
-  std::size_t Record(const std::string& request_yaml);
-  void Reply(Service& service, rmw_request_id_t& request_id, std::size_t number);
-
-  const SimulatedServiceConfig config_;
-  const std::shared_ptr<spdlog::logger> log_;
-  mutable std::mutex mutex_;
-  std::size_t request_count_ = 0;
-  std::string last_request_;
+  std::shared_ptr<Responder> responder_;
   std::shared_ptr<Service> service_;
-  // Last, so that its thread stops before anything a pending reply uses goes away.
-  ReplyScheduler replies_;
 };
 
 }  // namespace kestrava_arm::host
