@@ -13,9 +13,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "kestrava_arm_testing/child_process.hpp"
 #include "handed_off_client.hpp"
 #include "kestrava_arm_host/simulated_perception_service.hpp"
+#include "kestrava_arm_testing/child_process.hpp"
 #include "kestrava_arm_testing/ros_domain.hpp"
 #include "ros_session.hpp"
 

@@ -14,8 +14,8 @@
 #include <yaml-cpp/yaml.h>
 
 #include "check_report.hpp"
-#include "kestrava_arm_testing/child_process.hpp"
 #include "kestrava_arm_host/report_text.hpp"
+#include "kestrava_arm_testing/child_process.hpp"
 #include "kestrava_arm_testing/strict_parsers.hpp"
 
 namespace kestrava_arm::check {
