@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Two-machine trials: bt_host and simulated_perception_service on two simulated machines, network
-namespaces of their own joined by a virtual Ethernet pair, each with its own address and no
-loopback or shared memory in common, and an intruder's machine plugged into the host's. Plain or
+namespaces of their own joined by a virtual Ethernet pair, each with its own address, no
+loopback or shared memory in common and a firewall that passes only DDS's ports of the domain,
+and an intruder's machine plugged into the host's. Plain or
 under SROS2 (each machine holding only its part of the keystore), one middleware per call; run by
 run-fault-trials.sh --two-machines. Needs root (ip netns).
 
@@ -34,10 +35,28 @@ DISCOVERED = re.compile(r"discovered after (\d+) ms")
 FRESH_HOSTS = 3
 RUNS_PER_HOST = 3
 HOST_LIMIT_S = 40
+# Processes per machine whose DDS ports the firewalls pass.
+PARTICIPANTS = 10
+FIREWALL = """table inet kestrava_firewall {{
+  chain input {{
+    type filter hook input priority 0; policy drop;
+    iif lo accept
+    ct state established,related accept
+    udp dport {{ {ports} }} accept
+  }}
+}}
+"""
 
 
 def ip(*arguments):
     subprocess.run(["ip", *arguments], check=True)
+
+
+def dds_ports(domain):
+    """The UDP ports DDS receives on in a domain: discovery's and user traffic's multicast ports,
+    then a unicast pair per participant (one participant per process)."""
+    base = 7400 + 250 * domain
+    return f"{base}, {base + 1}, {base + 10}-{base + 11 + 2 * (PARTICIPANTS - 1)}"
 
 
 class Network:
@@ -48,7 +67,7 @@ class Network:
     def __init__(self, prefix):
         self.namespaces = {machine: f"{prefix}-{machine}" for machine in ADDRESSES}
 
-    def create(self):
+    def create(self, domain):
         for namespace in self.namespaces.values():
             ip("netns", "add", namespace)
             ip("-n", namespace, "link", "set", "lo", "up")
@@ -61,6 +80,10 @@ class Network:
         self.configure("host", "br0")
         self.configure("perception", "eth0")
         self.configure("intruder", "eth0")
+        # The robot's two machines let in what DDS needs of their domain and nothing else.
+        for machine in ("host", "perception"):
+            subprocess.run(["ip", "netns", "exec", self.namespaces[machine], "nft", "-f", "-"],
+                           input=FIREWALL.format(ports=dds_ports(domain)), text=True, check=True)
 
     def configure(self, machine, interface):
         namespace = self.namespaces[machine]
@@ -265,7 +288,7 @@ def main():
         keystore = make_keystore(options, work) if options.security == "sros2" else None
         trials = TwoMachineTrials(options, work, network, keystore)
         try:
-            network.create()
+            network.create(options.domain)
             plan = [("fresh_hosts", f"{FRESH_HOSTS} hosts across the link, then the check",
                      trials.fresh_hosts),
                     ("intruders", "forged answers from a third machine", trials.intruders),
