@@ -10,6 +10,7 @@
 #     --perception NODE  the perception service's node (default: /simulated_perception_service)
 #     --service NAME     the perception service (default: /arm_perception_common)
 #     --no-check         no enclave for check_perception_service (node /check_perception_service)
+#                        and the ros2 command
 #   POLICY      the policy (default: arm_perception.policy.xml of this package, with its
 #               ros2_node.xml beside it); the options rename what it names
 #
