@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Two-machine trials: bt_host and simulated_perception_service on two simulated machines, network
-namespaces of their own joined by a virtual Ethernet pair, each with its own address, no
-loopback or shared memory in common and a firewall that passes only DDS's ports of the domain,
-and an intruder's machine plugged into the host's. Plain or
-under SROS2 (each machine holding only its part of the keystore), one middleware per call; run by
-run-fault-trials.sh --two-machines. Needs root (ip netns).
+namespaces of their own joined by a virtual Ethernet pair, each with its own address, no loopback
+or shared memory in common and a firewall that passes only DDS's ports of the domain, and an
+intruder's machine plugged into the host's. Plain or under SROS2 (each machine holding only its
+part of the keystore), one middleware per call; run by run-fault-trials.sh --two-machines. Needs
+root (ip netns, nft).
 
 Trials: fresh hosts across the link (their discovery times and the check of the service from the
 host's machine), forged answers from the intruder's machine, and the link cut for 3 s at the
@@ -14,6 +14,7 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -37,6 +38,12 @@ RUNS_PER_HOST = 3
 HOST_LIMIT_S = 40
 # Processes per machine whose DDS ports the firewalls pass.
 PARTICIPANTS = 10
+# Cyclone DDS on Humble receives unicast on ports of the system's choosing unless participants take
+# an index, which a firewall by port needs; Jazzy's rmw_cyclonedds_cpp asks for one itself.
+CYCLONE_DDS_INDEXED = ("<CycloneDDS><Domain Id=\"any\"><Discovery>"
+                       "<ParticipantIndex>auto</ParticipantIndex>"
+                       f"<MaxAutoParticipantIndex>{PARTICIPANTS - 1}</MaxAutoParticipantIndex>"
+                       "</Discovery></Domain></CycloneDDS>")
 FIREWALL = """table inet kestrava_firewall {{
   chain input {{
     type filter hook input priority 0; policy drop;
@@ -54,9 +61,11 @@ def ip(*arguments):
 
 def dds_ports(domain):
     """The UDP ports DDS receives on in a domain: discovery's and user traffic's multicast ports,
-    then a unicast pair per participant (one participant per process)."""
+    then a unicast pair per participant (one participant per process), and Fast DDS's ports of
+    readers that ask for a network flow of their own, as some of Jazzy's do (7000 to 7399 in
+    every domain)."""
     base = 7400 + 250 * domain
-    return f"{base}, {base + 1}, {base + 10}-{base + 11 + 2 * (PARTICIPANTS - 1)}"
+    return f"{base}, {base + 1}, {base + 10}-{base + 11 + 2 * (PARTICIPANTS - 1)}, 7000-7399"
 
 
 class Network:
@@ -249,8 +258,9 @@ class TwoMachineTrials(Trials):
 
 def discovery_settings():
     """Discovery beyond loopback, over the machines' network."""
-    for variable in ("CYCLONEDDS_URI", "ROS_LOCALHOST_ONLY", "ROS_AUTOMATIC_DISCOVERY_RANGE"):
+    for variable in ("ROS_LOCALHOST_ONLY", "ROS_AUTOMATIC_DISCOVERY_RANGE"):
         os.environ.pop(variable, None)
+    os.environ["CYCLONEDDS_URI"] = CYCLONE_DDS_INDEXED
     if os.environ.get("ROS_DISTRO") == "humble":
         os.environ["ROS_LOCALHOST_ONLY"] = "0"
     else:
@@ -287,6 +297,7 @@ def main():
             os.environ["FASTRTPS_DEFAULT_PROFILES_FILE"] = str(profile)
         keystore = make_keystore(options, work) if options.security == "sros2" else None
         trials = TwoMachineTrials(options, work, network, keystore)
+        signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
         try:
             network.create(options.domain)
             plan = [("fresh_hosts", f"{FRESH_HOSTS} hosts across the link, then the check",
