@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Writes the SROS2 policy of the perception link for the names a robot uses: the policy file with
-the host's, the perception service's and the check's profiles bound to the node names given, the
-service renamed, the check's enclave left out if asked, and its includes resolved, so that the
-file written is the whole policy signed. Called by make-keystore.sh; an option not given leaves
-what the policy says.
+the host's and the perception service's profiles bound to the node names given, the service
+renamed, the check's enclave left out if asked, and its includes resolved, so that the file
+written is the whole policy signed. Called by make-keystore.sh; an option not given leaves what
+the policy says.
 """
 import argparse
 import re
