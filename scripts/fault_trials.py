@@ -15,6 +15,7 @@ import subprocess
 import sys
 import tempfile
 import time
+from collections import namedtuple
 from pathlib import Path
 
 TABLE = "kestrava_fault_trials"
@@ -26,6 +27,11 @@ RECOVERY_MS = 5000
 MEMORY_GROWTH_KIB = 1024
 DISCOVERY_END = ("FAILURE", None, 102501005)
 TOLERATED = {"SUCCESS", 102501005, 102501008}
+
+# Where a program starts: the command it runs under (such as `ip netns exec`) and the ROS
+# arguments after its own.
+Placement = namedtuple("Placement", "prefix ros_args")
+HERE = Placement((), ())
 
 FAST_DDS_UDP_ONLY = """<?xml version="1.0" encoding="UTF-8"?>
 <!-- UDP alone: two processes of one machine would otherwise meet in shared memory, which no
@@ -104,18 +110,20 @@ class Trials:
 
     # --- processes -------------------------------------------------------------------------
 
-    def start(self, name, command):
+    def start(self, name, command, placement=HERE):
         log = open(self.work / f"{name}.log", "w")
-        process = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT,
+        process = subprocess.Popen([*placement.prefix, *command, *placement.ros_args],
+                                   stdout=log, stderr=subprocess.STDOUT,
                                    preexec_fn=die_with_parent)
         process.name = name
         self.processes.append(process)
         return process
 
-    def service(self, name, reply_delay_ms=0):
+    def service(self, name, reply_delay_ms=0, placement=HERE, answer=None):
+        answer = answer or self.examples / "responses/success.yaml"
         return self.start(name, [str(self.programs / "simulated_perception_service"),
-                                 "--response", str(self.examples / "responses/success.yaml"),
-                                 "--reply-delay-ms", str(reply_delay_ms)])
+                                 "--response", str(answer),
+                                 "--reply-delay-ms", str(reply_delay_ms)], placement)
 
     def tree(self, limit_ms):
         text = (self.examples / "detect_toilet.xml").read_text()
@@ -126,12 +134,13 @@ class Trials:
         path.write_text(text.replace(limit, f'timeout_duration="{limit_ms}"'))
         return path
 
-    def host(self, name, runs, limit_ms, pause_ms=0):
+    def host(self, name, runs, limit_ms, pause_ms=0, placement=HERE):
         summary = self.work / f"{name}.json"
         process = self.start(name, [
             str(self.programs / "bt_host"), "--plugin", str(self.plugin),
             "--tree", str(self.tree(limit_ms)), "--tick-period-ms", str(TICK_MS),
-            "--repeat", str(runs), "--pause-ms", str(pause_ms), "--summary-json", str(summary)])
+            "--repeat", str(runs), "--pause-ms", str(pause_ms), "--summary-json", str(summary)],
+            placement)
         process.summary = summary
         process.limit_ms = limit_ms
         return process
@@ -222,11 +231,15 @@ class Trials:
         self.check(trial, last - first <= MEMORY_GROWTH_KIB,
                    f"resident memory grew by {last - first:.0f} KiB")
 
+    def fault_rules(self):
+        """What injects the faults of a trial; removed when it ends."""
+        return Rules()
+
     def run_trial(self, name, description, body):
         print(f"--- trial {name} over {self.options.rmw}: {description}")
         started = time.monotonic()
         failures_before = len(self.failures)
-        rules = Rules()
+        rules = self.fault_rules()
         try:
             body(name, rules)
         finally:

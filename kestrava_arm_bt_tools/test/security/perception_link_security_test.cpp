@@ -33,6 +33,8 @@ const std::string kTrustedPose = "toilet at translation [0.42, -0.1, 0.35]";
 const std::string kForgedPose = "toilet at translation [9.99, 9.99, 9.99]";
 const std::string kHostEnclave = "/kestrava/bt_host";
 const std::string kPerceptionEnclave = "/kestrava/perception";
+const std::string kCheckEnclave = "/kestrava/check";
+const std::string kDefaultService = "/arm_perception_common";
 
 // How a process starts: in an enclave of a keystore with security enforced, or, with no
 // keystore, without security whatever the test's own environment says.
@@ -73,18 +75,21 @@ struct HostRuns {
 };
 
 // One fresh bt_host that runs the example tree `runs` times against a service of another process.
-HostRuns RunHost(const Security& security, int runs) {
+HostRuns RunHost(const Security& security, int runs, const std::vector<std::string>& more = {},
+                 const std::vector<std::string>& more_ros_args = {}) {
   std::vector<std::string> arguments{"--plugin", KESTRAVA_PLUGIN, "--tree", kExampleTree};
   arguments.insert(arguments.end(), {"--tick-period-ms", "10", "--repeat", std::to_string(runs)});
-  AddRosArguments(security, {}, arguments);
+  arguments.insert(arguments.end(), more.begin(), more.end());
+  AddRosArguments(security, more_ros_args, arguments);
   const auto child =
       kestrava::test::RunChild(KESTRAVA_BT_HOST, arguments, EnvironmentFor(security));
   return {kestrava::test::ExitStatusOf(child.wait_status), child.out + child.err};
 }
 
 std::vector<std::string> ServiceArguments(const std::string& answer, const Security& security,
-                                          const std::vector<std::string>& more_ros_args = {}) {
-  std::vector<std::string> arguments{"--response", answer};
+                                          const std::vector<std::string>& more_ros_args = {},
+                                          const std::string& service_name = kDefaultService) {
+  std::vector<std::string> arguments{"--response", answer, "--service", service_name};
   AddRosArguments(security, more_ros_args, arguments);
   return arguments;
 }
@@ -92,8 +97,8 @@ std::vector<std::string> ServiceArguments(const std::string& answer, const Secur
 // Far more than a service takes to start or to be refused.
 constexpr std::chrono::seconds kStartLimit{20};
 
-bool Offers(const BackgroundChild& service) {
-  return service.AwaitOutput("offering /arm_perception_common", kStartLimit);
+bool Offers(const BackgroundChild& service, const std::string& service_name = kDefaultService) {
+  return service.AwaitOutput("offering " + service_name, kStartLimit);
 }
 
 int Occurrences(const std::string& text, const std::string& part) {
@@ -142,12 +147,18 @@ kestrava::test::ChildOutput MakeKeystore(const std::vector<std::string>& argumen
 class PerceptionLinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto made = MakeKeystore({keystore_}, EnvironmentFor(kNoSecurity));
+    std::vector<std::string> arguments = NameOptions();
+    arguments.push_back(keystore_);
+    const auto made = MakeKeystore(arguments, EnvironmentFor(kNoSecurity));
     ASSERT_EQ(kestrava::test::ExitStatusOf(made.wait_status), 0) << made.out << made.err;
   }
 
+  // make-keystore.sh's options for the node and service names; none: the programs' own.
+  virtual std::vector<std::string> NameOptions() const { return {}; }
+
   Security Host() const { return {keystore_, kHostEnclave}; }
   Security Perception() const { return {keystore_, kPerceptionEnclave}; }
+  Security Check() const { return {keystore_, kCheckEnclave}; }
 
   kestrava::test::TemporaryFolder folder_;
   const std::string keystore_ = (folder_.path() / "keystore").string();
@@ -222,6 +233,49 @@ TEST_F(PerceptionLinkTest, MakeKeystoreReplacesAKeystoreOnlyWhenForced) {
   const auto forced = MakeKeystore({"--force", keystore_}, EnvironmentFor(kNoSecurity));
   EXPECT_EQ(kestrava::test::ExitStatusOf(forced.wait_status), 0) << forced.err;
   EXPECT_THAT(kestrava::test::ReadWholeFile(authority), Not(first_authority));
+}
+
+// The names a robot gives them: host and service nodes of its own in a namespace, and a service
+// name of its own.
+const std::string kRobotService = "/robot1/toilet_perception_common";
+
+class RenamedPerceptionLinkTest : public PerceptionLinkTest {
+ protected:
+  std::vector<std::string> NameOptions() const override {
+    return {"--host",    "/robot1/toilet_host", "--perception", "/robot1/toilet_perception",
+            "--service", kRobotService};
+  }
+};
+
+TEST_F(RenamedPerceptionLinkTest, HostAndCheckUseTheServiceThatNoOtherEnclaveMayOffer) {
+  BackgroundChild service(
+      KESTRAVA_PERCEPTION_SERVICE,
+      ServiceArguments(kTrustedAnswer, Perception(),
+                       {"-r", "__ns:=/robot1", "-r", "__node:=toilet_perception"}, kRobotService),
+      EnvironmentFor(Perception()));
+  ASSERT_TRUE(Offers(service, kRobotService)) << service.Output();
+
+  // The check's enclave: valid, and allowed to call the service but not to offer it.
+  BackgroundChild intruder(
+      KESTRAVA_PERCEPTION_SERVICE,
+      ServiceArguments(kForgedAnswer, Check(), {"-r", "__node:=check_perception_service"},
+                       kRobotService),
+      EnvironmentFor(Check()));
+  ASSERT_TRUE(intruder.AwaitOutput("cannot offer " + kRobotService, kStartLimit))
+      << intruder.Output();
+  EXPECT_EQ(intruder.Wait(), 3) << intruder.Output();
+
+  const HostRuns host = RunHost(Host(), 3, {"--service", kRobotService},
+                                {"-r", "__ns:=/robot1", "-r", "__node:=toilet_host"});
+  EXPECT_EQ(host.exit_status, 0) << host.output;
+  EXPECT_EQ(Occurrences(host.output, kTrustedPose), 3) << host.output;
+  EXPECT_EQ(Occurrences(host.output, kAnyPose), 3) << host.output;
+
+  std::vector<std::string> check_arguments{"--service", kRobotService, "--rounds", "2"};
+  AddRosArguments(Check(), {}, check_arguments);
+  const auto check =
+      kestrava::test::RunChild(KESTRAVA_CHECK_PROGRAM, check_arguments, EnvironmentFor(Check()));
+  EXPECT_EQ(kestrava::test::ExitStatusOf(check.wait_status), 0) << check.out << check.err;
 }
 
 struct BrokenSetup {
