@@ -108,6 +108,13 @@ class Trials:
         self.programs = install / "kestrava_arm_bt_tools/lib/kestrava_arm_bt_tools"
         self.examples = install / "kestrava_arm_bt_tools/share/kestrava_arm_bt_tools/examples"
 
+    def summarise(self, label, count):
+        """Prints the failures and a count of the trials; returns the exit status they give."""
+        for failure in self.failures:
+            print(f"{label}: FAILED {failure}")
+        print(f"{label}: {count} trial(s), {len(self.failures)} problem(s)")
+        return 1 if self.failures else 0
+
     # --- processes -------------------------------------------------------------------------
 
     def start(self, name, command, placement=HERE):
@@ -366,11 +373,7 @@ def main():
         for name, description, body in plan:
             if not options.only or name in options.only:
                 trials.run_trial(name, description, body)
-    for failure in trials.failures:
-        print(f"{options.rmw}: FAILED {failure}")
-    print(f"{options.rmw}: {len(plan) if not options.only else len(options.only)} trial(s), "
-          f"{len(trials.failures)} problem(s)")
-    return 1 if trials.failures else 0
+    return trials.summarise(options.rmw, len(options.only) if options.only else len(plan))
 
 
 if __name__ == "__main__":

@@ -309,11 +309,7 @@ def main():
         finally:
             trials.stop_all()
             network.remove()
-    for failure in trials.failures:
-        print(f"{options.rmw} ({options.security}): FAILED {failure}")
-    print(f"{options.rmw} ({options.security}): {len(plan)} trial(s), "
-          f"{len(trials.failures)} problem(s)")
-    return 1 if trials.failures else 0
+    return trials.summarise(f"{options.rmw} ({options.security})", len(plan))
 
 
 if __name__ == "__main__":
