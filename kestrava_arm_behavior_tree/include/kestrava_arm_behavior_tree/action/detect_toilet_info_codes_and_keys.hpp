@@ -23,6 +23,9 @@ inline constexpr const char* kSharedNodeKey = "kestrava_arm_bt_shared_node";  //
 inline constexpr const char* kServiceNameKey = "arm_perception_service";      // std::string
 // The shared node as Nav2's tree executor names it, read when kSharedNodeKey is in neither place.
 inline constexpr const char* kExecutorNodeKey = "node";  // rclcpp::Node
+// Whether the node's client publishes its service events: "off" (also when absent), "metadata" or
+// "contents" (service_introspection.hpp); std::string.
+inline constexpr const char* kIntrospectionKey = "perception_introspection";
 
 // Task settings, all std::string, read at every start of a run; each one is optional.
 inline constexpr const char* kToiletDataPathKey = "toilet_data_path";
