@@ -1,5 +1,6 @@
 // check_perception_service: tells the perception team whether DetectToiletInfo takes the answers
-// of their service, live or from saved answer documents. See --help.
+// of their service, live, from saved answer documents or by watching a running system. See
+// --help.
 
 #include <exception>
 #include <iostream>
@@ -8,6 +9,7 @@
 #include "check_options.hpp"
 #include "check_report.hpp"
 #include "exit_status.hpp"
+#include "field_watch.hpp"
 #include "kestrava_arm_host/command_line.hpp"
 #include "kestrava_arm_host/report_file.hpp"
 #include "live_check.hpp"
@@ -61,6 +63,9 @@ std::vector<AnswerFileResult> JudgeAnswerFiles(const CheckOptions& options) {
 }
 
 int Check(int argc, const char* const argv[], const CheckOptions& options) {
+  if (options.watch) {
+    return RunFieldWatch(argc, argv, options);
+  }
   ReportFiles files = OpenReportFiles(options);
   const ReportStamp stamp = StampOfNow();
   return options.answer_files.empty() ? Report(RunLiveCheck(argc, argv, options), stamp, files)
@@ -82,6 +87,8 @@ int main(int argc, char* argv[]) {
   }
   try {
     return Check(argc, argv, options);
+  } catch (const kestrava_arm::host::UsageError& error) {
+    return Fail(kExitUsage, error.what());
   } catch (const std::exception& error) {
     return Fail(kExitSetup, error.what());
   }

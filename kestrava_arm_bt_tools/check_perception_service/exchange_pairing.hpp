@@ -1,0 +1,74 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "kestrava_arm_host/field_recording.hpp"
+
+namespace kestrava_arm::check {
+
+// One service event as the watch received it, in plain types.
+struct ServiceEvent {
+  host::RecordedEvent event;
+  std::string client_gid;
+  std::int64_t sequence = 0;
+  std::optional<std::string> request_yaml;
+  std::optional<std::string> answer_yaml;
+};
+
+// Gathers the events of the client's and the service's side of each exchange (one client gid
+// and sequence number) into one exchange, and says when an exchange is complete: at once when
+// both sides' answer events are in, else `settle` after the first answer event, since only one
+// side may publish events; without an answer, `settle` after the request's own time limit. An
+// event of an exchange that was already complete is dropped, so that each exchange counts once.
+// Times are the watch's own clock at arrival: the events' stamps may come from other machines.
+class ExchangePairer {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // `default_limit` stands for the request's "time_out" where its document was not published.
+  ExchangePairer(std::chrono::milliseconds default_limit, std::chrono::milliseconds settle);
+
+  // The exchange this event completes, if it does.
+  std::optional<host::RecordedExchange> Add(ServiceEvent event, Clock::time_point now);
+
+  // The exchanges complete by `now`: settled answers and requests past their limit, in the
+  // order their first events came.
+  std::vector<host::RecordedExchange> TakeDue(Clock::time_point now);
+
+  // At the end of a watch: the exchanges with an answer, however recent; and how many requests
+  // were still awaiting theirs.
+  std::pair<std::vector<host::RecordedExchange>, std::size_t> TakeAnsweredAtStop();
+
+ private:
+  using Key = std::pair<std::string, std::int64_t>;
+  struct Pending {
+    host::RecordedExchange exchange;
+    Clock::time_point first_seen;
+    std::optional<Clock::time_point> first_answer;
+    std::chrono::milliseconds limit;
+    std::uint64_t arrival = 0;  // keeps the order the exchanges began in
+  };
+
+  bool BothAnswersIn(const Pending& pending) const;
+  bool Due(const Pending& pending, Clock::time_point now) const;
+  host::RecordedExchange Complete(std::map<Key, Pending>::iterator entry, Clock::time_point now);
+  void ForgetOldCompleted(Clock::time_point now);
+
+  const std::chrono::milliseconds default_limit_;
+  const std::chrono::milliseconds settle_;
+  std::map<Key, Pending> pending_;
+  // The exchanges completed lately, oldest first, to drop their stragglers for a while.
+  std::set<Key> completed_;
+  std::deque<std::pair<Clock::time_point, Key>> completed_order_;
+  std::uint64_t arrivals_ = 0;
+};
+
+}  // namespace kestrava_arm::check
