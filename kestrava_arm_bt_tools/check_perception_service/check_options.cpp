@@ -55,23 +55,23 @@ std::vector<OptionDefinition> OptionDefinitions(CheckOptions& options, Given& gi
        "live: send the request of a task with this task description, e.g. "
        "'task_uid:42;task_name:bowl' (repeatable; replaces the default tasks)",
        sending("--task-info",
-            [&given](const std::string& value) {
-              RequestSource task{"task_info " + value, {}, {}};
-              task.settings.task_info = value;
-              given.requests.push_back(std::move(task));
-            })},
+               [&given](const std::string& value) {
+                 RequestSource task{"task_info " + value, {}, {}};
+                 task.settings.task_info = value;
+                 given.requests.push_back(std::move(task));
+               })},
       {"--request", "FILE",
        "live: send the request document in FILE as it is (repeatable; replaces the default "
        "tasks)",
        sending("--request",
-            [&given](const std::string& value) {
-              given.requests.push_back({"request " + value, {}, value});
-            })},
+               [&given](const std::string& value) {
+                 given.requests.push_back({"request " + value, {}, value});
+               })},
       {"--rounds", "N", "live: send each request N times (default: 10)",
        sending("--rounds",
-            [&options](const std::string& value) {
-              options.rounds = host::ParseWholeNumber<int>("--rounds", value, "rounds", 1);
-            })},
+               [&options](const std::string& value) {
+                 options.rounds = host::ParseWholeNumber<int>("--rounds", value, "rounds", 1);
+               })},
       {"--time-limit-ms", "N",
        "live: the node's time limit, sent in the requests; a later answer is late (default: "
        "2000, as in the example tree); watch: the limit of requests whose document is not "
@@ -83,9 +83,9 @@ std::vector<OptionDefinition> OptionDefinitions(CheckOptions& options, Given& gi
       {"--wait-for-service-ms", "N",
        "live: wait up to N milliseconds for the service to be discovered (default: 10000)",
        sending("--wait-for-service-ms",
-            [&options](const std::string& value) {
-              options.service_wait = host::ParseMilliseconds("--wait-for-service-ms", value);
-            })},
+               [&options](const std::string& value) {
+                 options.service_wait = host::ParseMilliseconds("--wait-for-service-ms", value);
+               })},
       {"--watch", "",
        "watch the service's events on a running system (introspection on, ROS 2 Jazzy or "
        "later) and judge every exchange, sending nothing; until Ctrl-C, --count or "
@@ -103,8 +103,7 @@ std::vector<OptionDefinition> OptionDefinitions(CheckOptions& options, Given& gi
                   options.watch_duration = host::ParseMilliseconds("--duration-ms", value);
                 })},
       {"--record", "FILE", "watch: write every exchange to the recording FILE as it completes",
-       watching("--record",
-                [&options](const std::string& value) { options.record_file = value; })},
+       watching("--record", [&options](const std::string& value) { options.record_file = value; })},
       {"--answer", "FILE",
        "offline: judge the answer document in FILE as the node would, without any service "
        "(repeatable)",

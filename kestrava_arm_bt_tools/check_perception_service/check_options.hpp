@@ -30,9 +30,9 @@ struct CheckOptions {
 
   // Watch: the events of a running system, instead of sending requests.
   bool watch = false;
-  std::optional<std::size_t> watch_count;                  // stop after this many exchanges
+  std::optional<std::size_t> watch_count;                   // stop after this many exchanges
   std::optional<std::chrono::milliseconds> watch_duration;  // stop after this long
-  std::string record_file;                                 // write every exchange here
+  std::string record_file;                                  // write every exchange here
 
   std::string junit_file;
   std::string json_file;

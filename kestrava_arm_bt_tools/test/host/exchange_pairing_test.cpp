@@ -1,0 +1,126 @@
+// The watch's pairing of service events into exchanges, without ROS: each exchange once, whether
+// one side or both publish, complete as soon as it can be and no sooner, and an unanswered
+// request reported after its own limit.
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "exchange_pairing.hpp"
+
+namespace kestrava_arm::check {
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = ExchangePairer::Clock;
+
+constexpr milliseconds kDefaultLimit{2000};
+constexpr milliseconds kSettle{250};
+
+const std::string kRequest =
+    "aruco_config_path: /data/aruco.yaml\ntime_out: 500\ncamera_frame_id: camera\n";
+const std::string kAnswer = "success: false\n";
+
+ServiceEvent Event(const char* type, std::int64_t sequence, const std::string& gid = "0a1b") {
+  ServiceEvent event;
+  event.event.type = type;
+  event.event.stamp_ns = sequence * 1000;
+  event.client_gid = gid;
+  event.sequence = sequence;
+  const std::string kind(type);
+  if (kind.rfind("REQUEST", 0) == 0) {
+    event.request_yaml = kRequest;
+  } else {
+    event.answer_yaml = kAnswer;
+  }
+  return event;
+}
+
+std::vector<std::string> TypesOf(const host::RecordedExchange& exchange) {
+  std::vector<std::string> types;
+  for (const host::RecordedEvent& event : exchange.events) {
+    types.push_back(event.type);
+  }
+  return types;
+}
+
+TEST(ExchangePairingTest, BothSidesMakeOneExchangeCompleteAtTheLastAnswerEvent) {
+  ExchangePairer pairer(kDefaultLimit, kSettle);
+  const Clock::time_point start = Clock::now();
+  EXPECT_FALSE(pairer.Add(Event("REQUEST_SENT", 7), start));
+  EXPECT_FALSE(pairer.Add(Event("REQUEST_RECEIVED", 7), start));
+  // Another client's exchange of the same sequence number is another exchange.
+  EXPECT_FALSE(pairer.Add(Event("REQUEST_SENT", 7, "ffff"), start));
+  EXPECT_FALSE(pairer.Add(Event("RESPONSE_SENT", 7), start));
+  const auto exchange = pairer.Add(Event("RESPONSE_RECEIVED", 7), start);
+  ASSERT_TRUE(exchange) << "all four events of the exchange are in";
+  EXPECT_EQ(exchange->client_gid, "0a1b");
+  EXPECT_EQ(exchange->sequence, 7);
+  EXPECT_EQ(TypesOf(*exchange), (std::vector<std::string>{"REQUEST_SENT", "REQUEST_RECEIVED",
+                                                          "RESPONSE_SENT", "RESPONSE_RECEIVED"}));
+  EXPECT_EQ(exchange->request_yaml, kRequest);
+  EXPECT_EQ(exchange->answer_yaml, kAnswer);
+  // A straggler of the completed exchange counts for nothing.
+  EXPECT_FALSE(pairer.Add(Event("RESPONSE_RECEIVED", 7), start));
+  EXPECT_EQ(pairer.TakeDue(start + milliseconds(10000)).size(), 1U)
+      << "the other client's request, unanswered";
+}
+
+TEST(ExchangePairingTest, OneSideOnlyCompletesOnceTheOtherSideHadTimeToSpeak) {
+  ExchangePairer pairer(kDefaultLimit, kSettle);
+  const Clock::time_point start = Clock::now();
+  EXPECT_FALSE(pairer.Add(Event("REQUEST_SENT", 1), start));
+  EXPECT_FALSE(pairer.Add(Event("RESPONSE_RECEIVED", 1), start + milliseconds(20)));
+  EXPECT_TRUE(pairer.TakeDue(start + milliseconds(20) + kSettle - milliseconds(1)).empty());
+  const auto due = pairer.TakeDue(start + milliseconds(20) + kSettle);
+  ASSERT_EQ(due.size(), 1U);
+  EXPECT_EQ(TypesOf(due[0]), (std::vector<std::string>{"REQUEST_SENT", "RESPONSE_RECEIVED"}));
+  EXPECT_TRUE(pairer.TakeDue(start + milliseconds(5000)).empty()) << "reported once";
+}
+
+TEST(ExchangePairingTest, AnUnansweredRequestIsDueAfterItsOwnLimitAndItsLateAnswerIsDropped) {
+  ExchangePairer pairer(kDefaultLimit, kSettle);
+  const Clock::time_point start = Clock::now();
+  pairer.Add(Event("REQUEST_SENT", 1), start);  // states time_out: 500
+  ServiceEvent metadata_only = Event("REQUEST_SENT", 2);
+  metadata_only.request_yaml.reset();  // waits the default limit
+  pairer.Add(metadata_only, start);
+
+  EXPECT_TRUE(pairer.TakeDue(start + milliseconds(500) + kSettle - milliseconds(1)).empty());
+  const auto first = pairer.TakeDue(start + milliseconds(500) + kSettle);
+  ASSERT_EQ(first.size(), 1U);
+  EXPECT_EQ(first[0].sequence, 1);
+  EXPECT_FALSE(first[0].answer_yaml);
+  EXPECT_FALSE(pairer.Add(Event("RESPONSE_RECEIVED", 1), start + milliseconds(900)));
+
+  const auto second = pairer.TakeDue(start + kDefaultLimit + kSettle);
+  ASSERT_EQ(second.size(), 1U);
+  EXPECT_EQ(second[0].sequence, 2);
+}
+
+TEST(ExchangePairingTest, DueExchangesComeInTheOrderTheyBeganAndStopKeepsOnlyAnswered) {
+  ExchangePairer pairer(kDefaultLimit, kSettle);
+  const Clock::time_point start = Clock::now();
+  // Keys sort otherwise than the exchanges began.
+  pairer.Add(Event("REQUEST_SENT", 9, "ff"), start);
+  pairer.Add(Event("REQUEST_SENT", 1, "00"), start + milliseconds(1));
+  pairer.Add(Event("RESPONSE_RECEIVED", 1, "00"), start + milliseconds(2));
+  pairer.Add(Event("RESPONSE_RECEIVED", 9, "ff"), start + milliseconds(3));
+  const auto due = pairer.TakeDue(start + milliseconds(1000));
+  ASSERT_EQ(due.size(), 2U);
+  EXPECT_EQ(due[0].sequence, 9);
+  EXPECT_EQ(due[1].sequence, 1);
+
+  pairer.Add(Event("REQUEST_SENT", 3), start);
+  pairer.Add(Event("REQUEST_SENT", 4), start);
+  pairer.Add(Event("RESPONSE_RECEIVED", 4), start);
+  const auto [answered, awaiting] = pairer.TakeAnsweredAtStop();
+  ASSERT_EQ(answered.size(), 1U);
+  EXPECT_EQ(answered[0].sequence, 4);
+  EXPECT_EQ(awaiting, 1U);
+}
+
+}  // namespace
+}  // namespace kestrava_arm::check
