@@ -22,6 +22,10 @@ bool IsAnswerEvent(const std::string& type) {
   return type == "RESPONSE_SENT" || type == "RESPONSE_RECEIVED";
 }
 
+bool BothAnswersIn(const host::RecordedExchange& exchange) {
+  return Seen(exchange, "RESPONSE_SENT") && Seen(exchange, "RESPONSE_RECEIVED");
+}
+
 // What the event adds to the exchange: itself and the documents it carries.
 void Merge(host::RecordedExchange& exchange, ServiceEvent&& event) {
   exchange.events.push_back(std::move(event.event));
@@ -38,22 +42,13 @@ void Merge(host::RecordedExchange& exchange, ServiceEvent&& event) {
 ExchangePairer::ExchangePairer(milliseconds default_limit, milliseconds settle)
     : default_limit_(default_limit), settle_(settle) {}
 
-std::optional<host::RecordedExchange> ExchangePairer::Add(ServiceEvent event,
-                                                          Clock::time_point now) {
+std::vector<host::RecordedExchange> ExchangePairer::Add(ServiceEvent event, Clock::time_point now) {
   ForgetOldCompleted(now);
   Key key{event.client_gid, event.sequence};
   if (completed_.count(key) > 0) {
-    return std::nullopt;
+    return {};
   }
-  auto [entry, inserted] = pending_.try_emplace(key);
-  Pending& pending = entry->second;
-  if (inserted) {
-    pending.exchange.client_gid = std::move(key.first);
-    pending.exchange.sequence = key.second;
-    pending.first_seen = now;
-    pending.limit = default_limit_;
-    pending.arrival = arrivals_++;
-  }
+  Pending& pending = PendingFor(key, now);
   const bool had_request = pending.exchange.request_yaml.has_value();
   const bool answer_event = IsAnswerEvent(event.event.type);
   Merge(pending.exchange, std::move(event));
@@ -66,50 +61,53 @@ std::optional<host::RecordedExchange> ExchangePairer::Add(ServiceEvent event,
   if (answer_event && !pending.first_answer) {
     pending.first_answer = now;
   }
-  if (BothAnswersIn(pending)) {
-    return Complete(entry, now);
+  if (BothAnswersIn(pending.exchange)) {
+    MarkComplete(key, pending, now);
   }
-  return std::nullopt;
+  return TakeCompleteFront();
 }
 
 std::vector<host::RecordedExchange> ExchangePairer::TakeDue(Clock::time_point now) {
-  std::vector<std::map<Key, Pending>::iterator> due;
-  for (auto entry = pending_.begin(); entry != pending_.end(); ++entry) {
-    if (Due(entry->second, now)) {
-      due.push_back(entry);
+  for (auto& [key, pending] : pending_) {
+    if (!pending.complete && Due(pending, now)) {
+      MarkComplete(key, pending, now);
     }
   }
-  std::sort(due.begin(), due.end(),
-            [](const auto& a, const auto& b) { return a->second.arrival < b->second.arrival; });
-  std::vector<host::RecordedExchange> exchanges;
-  for (const auto& entry : due) {
-    exchanges.push_back(Complete(entry, now));
-  }
-  return exchanges;
+  return TakeCompleteFront();
 }
 
 std::pair<std::vector<host::RecordedExchange>, std::size_t> ExchangePairer::TakeAnsweredAtStop() {
   std::vector<host::RecordedExchange> answered;
   std::size_t awaiting = 0;
-  std::vector<Pending> in_arrival_order;
-  for (auto& [key, pending] : pending_) {
-    in_arrival_order.push_back(std::move(pending));
-  }
-  pending_.clear();
-  std::sort(in_arrival_order.begin(), in_arrival_order.end(),
-            [](const Pending& a, const Pending& b) { return a.arrival < b.arrival; });
-  for (Pending& pending : in_arrival_order) {
+  for (const Key& key : begun_) {
+    Pending& pending = pending_.at(key);
     if (pending.first_answer) {
       answered.push_back(std::move(pending.exchange));
     } else {
       ++awaiting;
     }
   }
+  pending_.clear();
+  begun_.clear();
   return {std::move(answered), awaiting};
 }
 
-bool ExchangePairer::BothAnswersIn(const Pending& pending) const {
-  return Seen(pending.exchange, "RESPONSE_SENT") && Seen(pending.exchange, "RESPONSE_RECEIVED");
+ExchangePairer::Pending& ExchangePairer::PendingFor(Key key, Clock::time_point now) {
+  auto [entry, inserted] = pending_.try_emplace(key);
+  if (inserted) {
+    entry->second.exchange.client_gid = key.first;
+    entry->second.exchange.sequence = key.second;
+    entry->second.first_seen = now;
+    entry->second.limit = default_limit_;
+    begun_.push_back(std::move(key));
+  }
+  return entry->second;
+}
+
+void ExchangePairer::MarkComplete(const Key& key, Pending& pending, Clock::time_point now) {
+  pending.complete = true;
+  completed_.insert(key);
+  completed_order_.emplace_back(now, key);
 }
 
 bool ExchangePairer::Due(const Pending& pending, Clock::time_point now) const {
@@ -119,13 +117,15 @@ bool ExchangePairer::Due(const Pending& pending, Clock::time_point now) const {
   return now - pending.first_seen >= pending.limit + settle_;
 }
 
-host::RecordedExchange ExchangePairer::Complete(std::map<Key, Pending>::iterator entry,
-                                                Clock::time_point now) {
-  completed_.insert(entry->first);
-  completed_order_.emplace_back(now, entry->first);
-  host::RecordedExchange exchange = std::move(entry->second.exchange);
-  pending_.erase(entry);
-  return exchange;
+std::vector<host::RecordedExchange> ExchangePairer::TakeCompleteFront() {
+  std::vector<host::RecordedExchange> taken;
+  while (!begun_.empty() && pending_.at(begun_.front()).complete) {
+    const auto entry = pending_.find(begun_.front());
+    taken.push_back(std::move(entry->second.exchange));
+    pending_.erase(entry);
+    begun_.pop_front();
+  }
+  return taken;
 }
 
 void ExchangePairer::ForgetOldCompleted(Clock::time_point now) {

@@ -24,10 +24,12 @@ struct ServiceEvent {
 };
 
 // Gathers the events of the client's and the service's side of each exchange (one client gid
-// and sequence number) into one exchange, and says when an exchange is complete: at once when
-// both sides' answer events are in, else `settle` after the first answer event, since only one
-// side may publish events; without an answer, `settle` after the request's own time limit. An
-// event of an exchange that was already complete is dropped, so that each exchange counts once.
+// and sequence number) into one exchange. An exchange is complete at once when both sides'
+// answer events are in, else `settle` after its first answer event, since only one side may
+// publish events; without an answer, `settle` after the request's own time limit. Complete
+// exchanges are handed out in the order they began, so that a recording lists the requests in
+// the order they were made even when a late one completes after the next. An event of an
+// exchange that is already complete is dropped: each exchange counts once.
 // Times are the watch's own clock at arrival: the events' stamps may come from other machines.
 class ExchangePairer {
  public:
@@ -36,11 +38,10 @@ class ExchangePairer {
   // `default_limit` stands for the request's "time_out" where its document was not published.
   ExchangePairer(std::chrono::milliseconds default_limit, std::chrono::milliseconds settle);
 
-  // The exchange this event completes, if it does.
-  std::optional<host::RecordedExchange> Add(ServiceEvent event, Clock::time_point now);
+  // The exchanges that may be handed out once this event is in.
+  std::vector<host::RecordedExchange> Add(ServiceEvent event, Clock::time_point now);
 
-  // The exchanges complete by `now`: settled answers and requests past their limit, in the
-  // order their first events came.
+  // The exchanges that may be handed out by `now`.
   std::vector<host::RecordedExchange> TakeDue(Clock::time_point now);
 
   // At the end of a watch: the exchanges with an answer, however recent; and how many requests
@@ -54,21 +55,22 @@ class ExchangePairer {
     Clock::time_point first_seen;
     std::optional<Clock::time_point> first_answer;
     std::chrono::milliseconds limit;
-    std::uint64_t arrival = 0;  // keeps the order the exchanges began in
+    bool complete = false;
   };
 
-  bool BothAnswersIn(const Pending& pending) const;
+  Pending& PendingFor(Key key, Clock::time_point now);
+  void MarkComplete(const Key& key, Pending& pending, Clock::time_point now);
   bool Due(const Pending& pending, Clock::time_point now) const;
-  host::RecordedExchange Complete(std::map<Key, Pending>::iterator entry, Clock::time_point now);
+  std::vector<host::RecordedExchange> TakeCompleteFront();
   void ForgetOldCompleted(Clock::time_point now);
 
   const std::chrono::milliseconds default_limit_;
   const std::chrono::milliseconds settle_;
   std::map<Key, Pending> pending_;
+  std::deque<Key> begun_;  // the pending exchanges in the order they began
   // The exchanges completed lately, oldest first, to drop their stragglers for a while.
   std::set<Key> completed_;
   std::deque<std::pair<Clock::time_point, Key>> completed_order_;
-  std::uint64_t arrivals_ = 0;
 };
 
 }  // namespace kestrava_arm::check

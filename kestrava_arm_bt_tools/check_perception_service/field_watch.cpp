@@ -139,8 +139,9 @@ class FieldWatch {
 
  private:
   void OnEvent(const EventMessage& message) {
-    if (auto exchange = pairer_.Add(ServiceEventOf(message), Clock::now())) {
-      Take(*exchange);
+    for (const host::RecordedExchange& exchange :
+         pairer_.Add(ServiceEventOf(message), Clock::now())) {
+      Take(exchange);
     }
   }
 

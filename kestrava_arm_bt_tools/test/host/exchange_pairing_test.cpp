@@ -1,6 +1,6 @@
 // The watch's pairing of service events into exchanges, without ROS: each exchange once, whether
-// one side or both publish, complete as soon as it can be and no sooner, and an unanswered
-// request reported after its own limit.
+// one side or both publish, complete as soon as it can be and no sooner, in the order the
+// requests were made, and an unanswered request reported after its own limit.
 
 #include <chrono>
 #include <string>
@@ -49,13 +49,14 @@ std::vector<std::string> TypesOf(const host::RecordedExchange& exchange) {
 TEST(ExchangePairingTest, BothSidesMakeOneExchangeCompleteAtTheLastAnswerEvent) {
   ExchangePairer pairer(kDefaultLimit, kSettle);
   const Clock::time_point start = Clock::now();
-  EXPECT_FALSE(pairer.Add(Event("REQUEST_SENT", 7), start));
-  EXPECT_FALSE(pairer.Add(Event("REQUEST_RECEIVED", 7), start));
+  EXPECT_TRUE(pairer.Add(Event("REQUEST_SENT", 7), start).empty());
+  EXPECT_TRUE(pairer.Add(Event("REQUEST_RECEIVED", 7), start).empty());
   // Another client's exchange of the same sequence number is another exchange.
-  EXPECT_FALSE(pairer.Add(Event("REQUEST_SENT", 7, "ffff"), start));
-  EXPECT_FALSE(pairer.Add(Event("RESPONSE_SENT", 7), start));
-  const auto exchange = pairer.Add(Event("RESPONSE_RECEIVED", 7), start);
-  ASSERT_TRUE(exchange) << "all four events of the exchange are in";
+  EXPECT_TRUE(pairer.Add(Event("REQUEST_SENT", 7, "ffff"), start).empty());
+  EXPECT_TRUE(pairer.Add(Event("RESPONSE_SENT", 7), start).empty());
+  const auto complete = pairer.Add(Event("RESPONSE_RECEIVED", 7), start);
+  ASSERT_EQ(complete.size(), 1U) << "all four events of the exchange are in";
+  const host::RecordedExchange* exchange = &complete.front();
   EXPECT_EQ(exchange->client_gid, "0a1b");
   EXPECT_EQ(exchange->sequence, 7);
   EXPECT_EQ(TypesOf(*exchange), (std::vector<std::string>{"REQUEST_SENT", "REQUEST_RECEIVED",
@@ -63,7 +64,7 @@ TEST(ExchangePairingTest, BothSidesMakeOneExchangeCompleteAtTheLastAnswerEvent) 
   EXPECT_EQ(exchange->request_yaml, kRequest);
   EXPECT_EQ(exchange->answer_yaml, kAnswer);
   // A straggler of the completed exchange counts for nothing.
-  EXPECT_FALSE(pairer.Add(Event("RESPONSE_RECEIVED", 7), start));
+  EXPECT_TRUE(pairer.Add(Event("RESPONSE_RECEIVED", 7), start).empty());
   EXPECT_EQ(pairer.TakeDue(start + milliseconds(10000)).size(), 1U)
       << "the other client's request, unanswered";
 }
@@ -71,8 +72,8 @@ TEST(ExchangePairingTest, BothSidesMakeOneExchangeCompleteAtTheLastAnswerEvent) 
 TEST(ExchangePairingTest, OneSideOnlyCompletesOnceTheOtherSideHadTimeToSpeak) {
   ExchangePairer pairer(kDefaultLimit, kSettle);
   const Clock::time_point start = Clock::now();
-  EXPECT_FALSE(pairer.Add(Event("REQUEST_SENT", 1), start));
-  EXPECT_FALSE(pairer.Add(Event("RESPONSE_RECEIVED", 1), start + milliseconds(20)));
+  EXPECT_TRUE(pairer.Add(Event("REQUEST_SENT", 1), start).empty());
+  EXPECT_TRUE(pairer.Add(Event("RESPONSE_RECEIVED", 1), start + milliseconds(20)).empty());
   EXPECT_TRUE(pairer.TakeDue(start + milliseconds(20) + kSettle - milliseconds(1)).empty());
   const auto due = pairer.TakeDue(start + milliseconds(20) + kSettle);
   ASSERT_EQ(due.size(), 1U);
@@ -93,24 +94,27 @@ TEST(ExchangePairingTest, AnUnansweredRequestIsDueAfterItsOwnLimitAndItsLateAnsw
   ASSERT_EQ(first.size(), 1U);
   EXPECT_EQ(first[0].sequence, 1);
   EXPECT_FALSE(first[0].answer_yaml);
-  EXPECT_FALSE(pairer.Add(Event("RESPONSE_RECEIVED", 1), start + milliseconds(900)));
+  EXPECT_TRUE(pairer.Add(Event("RESPONSE_RECEIVED", 1), start + milliseconds(900)).empty());
 
   const auto second = pairer.TakeDue(start + kDefaultLimit + kSettle);
   ASSERT_EQ(second.size(), 1U);
   EXPECT_EQ(second[0].sequence, 2);
 }
 
-TEST(ExchangePairingTest, DueExchangesComeInTheOrderTheyBeganAndStopKeepsOnlyAnswered) {
+TEST(ExchangePairingTest, ExchangesComeInTheOrderTheyBeganAndStopKeepsOnlyAnswered) {
   ExchangePairer pairer(kDefaultLimit, kSettle);
   const Clock::time_point start = Clock::now();
-  // Keys sort otherwise than the exchanges began.
+  // Keys sort otherwise than the exchanges began; the first waits for its limit while the
+  // second completes at once.
   pairer.Add(Event("REQUEST_SENT", 9, "ff"), start);
   pairer.Add(Event("REQUEST_SENT", 1, "00"), start + milliseconds(1));
-  pairer.Add(Event("RESPONSE_RECEIVED", 1, "00"), start + milliseconds(2));
-  pairer.Add(Event("RESPONSE_RECEIVED", 9, "ff"), start + milliseconds(3));
-  const auto due = pairer.TakeDue(start + milliseconds(1000));
+  pairer.Add(Event("RESPONSE_SENT", 1, "00"), start + milliseconds(2));
+  EXPECT_TRUE(pairer.Add(Event("RESPONSE_RECEIVED", 1, "00"), start + milliseconds(3)).empty())
+      << "held back behind the earlier request";
+  const auto due = pairer.TakeDue(start + milliseconds(500) + kSettle);
   ASSERT_EQ(due.size(), 2U);
   EXPECT_EQ(due[0].sequence, 9);
+  EXPECT_FALSE(due[0].answer_yaml);
   EXPECT_EQ(due[1].sequence, 1);
 
   pairer.Add(Event("REQUEST_SENT", 3), start);
