@@ -16,10 +16,18 @@
 
 #include "kestrava_arm_testing/child_process.hpp"
 #include "kestrava_arm_testing/ros_domain.hpp"
+#include "secure_processes.hpp"
 
 namespace {
 
+using kestrava::test::AddRosArguments;
 using kestrava::test::BackgroundChild;
+using kestrava::test::EnvironmentFor;
+using kestrava::test::kCheckEnclave;
+using kestrava::test::kHostEnclave;
+using kestrava::test::kNoSecurity;
+using kestrava::test::kPerceptionEnclave;
+using kestrava::test::Security;
 using ::testing::AnyOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -31,43 +39,7 @@ const std::string kForgedAnswer = KESTRAVA_FORGED_ANSWER;
 const std::string kAnyPose = "toilet at translation [";
 const std::string kTrustedPose = "toilet at translation [0.42, -0.1, 0.35]";
 const std::string kForgedPose = "toilet at translation [9.99, 9.99, 9.99]";
-const std::string kHostEnclave = "/kestrava/bt_host";
-const std::string kPerceptionEnclave = "/kestrava/perception";
-const std::string kCheckEnclave = "/kestrava/check";
 const std::string kDefaultService = "/arm_perception_common";
-
-// How a process starts: in an enclave of a keystore with security enforced, or, with no
-// keystore, without security whatever the test's own environment says.
-struct Security {
-  std::string keystore;
-  std::string enclave;
-};
-const Security kNoSecurity{};
-
-std::vector<std::string> EnvironmentFor(const Security& security, int domain) {
-  std::vector<std::string> settings{"ROS_DOMAIN_ID=" + std::to_string(domain)};
-  if (!security.keystore.empty()) {
-    settings.insert(settings.end(), {"ROS_SECURITY_ENABLE=true", "ROS_SECURITY_STRATEGY=Enforce",
-                                     "ROS_SECURITY_KEYSTORE=" + security.keystore});
-  }
-  return kestrava::test::InheritedEnvironment(
-      {"ROS_DOMAIN_ID", "ROS_SECURITY_ENABLE", "ROS_SECURITY_STRATEGY", "ROS_SECURITY_KEYSTORE",
-       "ROS_SECURITY_ENCLAVE_OVERRIDE"},
-      settings);
-}
-
-std::vector<std::string> EnvironmentFor(const Security& security) {
-  return EnvironmentFor(security, kestrava_arm::bt::testing::IsolateRosDomain());
-}
-
-void AddRosArguments(const Security& security, const std::vector<std::string>& more,
-                     std::vector<std::string>& arguments) {
-  arguments.emplace_back("--ros-args");
-  if (!security.enclave.empty()) {
-    arguments.insert(arguments.end(), {"--enclave", security.enclave});
-  }
-  arguments.insert(arguments.end(), more.begin(), more.end());
-}
 
 struct HostRuns {
   int exit_status;
