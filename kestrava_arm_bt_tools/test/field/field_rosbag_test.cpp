@@ -1,6 +1,9 @@
 // The field recorded as ROS teams record it: `ros2 bag record --services` beside bt_host and the
 // simulated service with introspection on, and the bag's requests played to a fresh service.
 
+#include <chrono>
+#include <csignal>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
