@@ -109,12 +109,17 @@ std::int64_t IntegerOf(const YAML::Node& node, const std::string& key) {
   return value;
 }
 
-YAML::Node Required(const YAML::Node& map, const std::string& key) {
+// `where` names the key in the error: "events[0].stamp_ns".
+YAML::Node Required(const YAML::Node& map, const std::string& key, const std::string& where) {
   YAML::Node value = map[key];
   if (!value) {
-    throw BadLine("\"" + key + "\" is missing");
+    throw BadLine("\"" + where + "\" is missing");
   }
   return value;
+}
+
+YAML::Node Required(const YAML::Node& map, const std::string& key) {
+  return Required(map, key, key);
 }
 
 // The text under `key`, or its bytes under `key`_base64; nothing when neither is there or the
@@ -160,14 +165,14 @@ RecordedEvent EventOf(const YAML::Node& node, std::size_t index) {
     throw BadLine("\"" + where + "\" is not an object");
   }
   RecordedEvent event;
-  event.type = StringOf(Required(node, "type"), where + ".type");
+  event.type = StringOf(Required(node, "type", where + ".type"), where + ".type");
   const bool known = std::any_of(kEventTypes.begin(), kEventTypes.end(),
                                  [&](const char* type) { return event.type == type; });
   if (!known) {
     throw BadLine("\"" + where + ".type\" is " + JsonString(event.type) +
                   ", none of REQUEST_SENT, REQUEST_RECEIVED, RESPONSE_SENT, RESPONSE_RECEIVED");
   }
-  event.stamp_ns = IntegerOf(Required(node, "stamp_ns"), where + ".stamp_ns");
+  event.stamp_ns = IntegerOf(Required(node, "stamp_ns", where + ".stamp_ns"), where + ".stamp_ns");
   return event;
 }
 
