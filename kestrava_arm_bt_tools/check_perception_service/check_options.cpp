@@ -78,7 +78,8 @@ std::vector<OptionDefinition> OptionDefinitions(CheckOptions& options, Given& gi
        "--watch --record) as the node would: its answer, or its timeout, against the request's "
        "time_out; without any service",
        [&options](const std::string& value) { options.recording_file = value; }},
-      {"--junit", "FILE", "also write the verdicts as a JUnit report to FILE (not with --answers-from)",
+      {"--junit", "FILE",
+       "also write the verdicts as a JUnit report to FILE (not with --answers-from)",
        [&options](const std::string& value) { options.junit_file = value; }},
       {"--json", "FILE", "also write the verdicts as JSON to FILE",
        [&options](const std::string& value) { options.json_file = value; }},

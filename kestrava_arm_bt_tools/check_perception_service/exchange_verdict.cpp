@@ -111,8 +111,9 @@ std::optional<std::string> Iso8601(const std::optional<std::int64_t>& stamp_ns) 
 }
 
 std::string ErrorCodeText(const ExchangeVerdict& verdict) {
-  return verdict.timed_out || verdict.answer_unrecorded ? "-"
-                                                        : std::to_string(verdict.outcome.error_code);
+  return verdict.timed_out || verdict.answer_unrecorded
+             ? "-"
+             : std::to_string(verdict.outcome.error_code);
 }
 
 std::string StatusCodeText(const ExchangeVerdict& verdict) {
@@ -135,9 +136,9 @@ ExchangeVerdict JudgeExchange(const RecordedExchange& exchange) {
   const auto limit = verdict.time_limit_ms;
   if (!answered) {
     verdict.timed_out = true;
-    verdict.outcome =
-        TimedOut(limit ? fmt::format("no answer within the request's time_out of {} ms", Limit(*limit))
-                       : std::string("no answer recorded (the request's time_out is unknown)"));
+    verdict.outcome = TimedOut(
+        limit ? fmt::format("no answer within the request's time_out of {} ms", Limit(*limit))
+              : std::string("no answer recorded (the request's time_out is unknown)"));
     return verdict;
   }
   // As the node: late when more whole milliseconds than the limit have passed.
@@ -213,9 +214,8 @@ void ExchangeTally::Add(const ExchangeVerdict& verdict) {
 
 std::string TallySummary(const ExchangeTally& tally) {
   const std::size_t refused = tally.exchanges - tally.taken - tally.timed_out - tally.unknown;
-  std::string summary =
-      fmt::format("{} exchange(s): {} taken, {} refused, {} timed out", tally.exchanges,
-                  tally.taken, refused, tally.timed_out);
+  std::string summary = fmt::format("{} exchange(s): {} taken, {} refused, {} timed out",
+                                    tally.exchanges, tally.taken, refused, tally.timed_out);
   if (tally.unknown > 0) {
     summary += fmt::format(", {} unknown (answer not recorded)", tally.unknown);
   }

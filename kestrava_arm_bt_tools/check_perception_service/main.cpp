@@ -70,8 +70,8 @@ int JudgeRecording(const std::string& path, ReportFiles& files) {
   const kestrava_arm::host::Recording recording =
       ReadRecordingText(kestrava_arm::host::ReadTextFile(path));
   for (const auto& error : recording.errors) {
-    std::cerr << kestrava_arm::host::PrintableText(path + ":" + std::to_string(error.line) +
-                                                   ": " + error.message)
+    std::cerr << kestrava_arm::host::PrintableText(path + ":" + std::to_string(error.line) + ": " +
+                                                   error.message)
               << "\n";
   }
   ExchangeTally tally;

@@ -44,8 +44,8 @@ class AnswerSource::Replayed {
       if (exchange.answer_yaml) {
         reply.note = "the answer of the " + which;
       } else if (Answered(exchange)) {
-        reply.note = "left unanswered as the " + which +
-                     ", whose answer's contents were not recorded";
+        reply.note =
+            "left unanswered as the " + which + ", whose answer's contents were not recorded";
       } else {
         reply.note = "left unanswered as the " + which + ", which got no answer";
       }
@@ -75,8 +75,8 @@ class AnswerSource::Replayed {
   }
 
   std::string Description() const {
-    std::string text = fmt::format("the answers of {} recorded exchange(s) to {} distinct request(s)",
-                                   used_, turns_.size());
+    std::string text = fmt::format(
+        "the answers of {} recorded exchange(s) to {} distinct request(s)", used_, turns_.size());
     if (left_out_ > 0) {
       text += fmt::format(", {} left out without their request's contents", left_out_);
     }

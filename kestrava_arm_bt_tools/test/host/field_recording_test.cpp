@@ -40,8 +40,10 @@ std::string Recorded(const std::vector<RecordedExchange>& exchanges) {
 
 RecordedExchange Exchange(std::int64_t sequence, std::optional<std::string> request,
                           std::optional<std::string> answer) {
-  return {"0a1b2c3d4e5f60718293a4b5c6d7e8f9", sequence,
-          {{kRequestSent, 1'000'000'000}, {kResponseReceived, 1'100'000'000}}, std::move(request),
+  return {"0a1b2c3d4e5f60718293a4b5c6d7e8f9",
+          sequence,
+          {{kRequestSent, 1'000'000'000}, {kResponseReceived, 1'100'000'000}},
+          std::move(request),
           std::move(answer)};
 }
 
@@ -53,18 +55,22 @@ TEST(FieldRecordingTest, ReadsBackEveryByteOfItsTextsAndEveryNumber) {
   const std::vector<RecordedExchange> exchanges{
       Exchange(1, "aruco_config_path: \"/a b\\\\c\"\ntime_out: 2000\n", "success: true\r\n\t"),
       // Control characters, DEL, C1, line and paragraph separators, a byte order mark, NUL.
-      Exchange(2, std::string("\x01\x1f\x7f\xc2\x85\xe2\x80\xa8\xe2\x80\xa9\xef\xbb\xbf", 14) +
-                      std::string(1, '\0') + "\"'{}[],:#&*!|>%@`",
+      Exchange(2,
+               std::string("\x01\x1f\x7f\xc2\x85\xe2\x80\xa8\xe2\x80\xa9\xef\xbb\xbf", 14) +
+                   std::string(1, '\0') + "\"'{}[],:#&*!|>%@`",
                "  leading and trailing blanks  "),
       // Not UTF-8: broken sequences, a surrogate, an overlong form, every byte.
       Exchange(3, std::string("\xff\xfe\xed\xa0\x80\xc0\xaf"), all_bytes),
       Exchange(4, "", ""),
       Exchange(5, std::nullopt, std::nullopt),
       {"", std::numeric_limits<std::int64_t>::min(), {}, std::nullopt, "answer"},
-      {"ff", std::numeric_limits<std::int64_t>::max(),
-       {{kRequestReceived, -5}, {kResponseSent, std::numeric_limits<std::int64_t>::max()},
+      {"ff",
+       std::numeric_limits<std::int64_t>::max(),
+       {{kRequestReceived, -5},
+        {kResponseSent, std::numeric_limits<std::int64_t>::max()},
         {kRequestReceived, 0}},
-       "request", std::nullopt},
+       "request",
+       std::nullopt},
   };
   const Recording read = ReadRecordingText(Recorded(exchanges));
   EXPECT_THAT(read.errors, IsEmpty());
@@ -130,16 +136,17 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"SequenceAFraction",
                 std::string(R"({"client_gid":"ab","sequence":1.5,)") + kEvents + "}",
                 "\"sequence\" is not a whole number"},
-        BadLine{"SequenceTooLarge",
-                std::string(R"({"client_gid":"ab","sequence":9223372036854775808,)") + kEvents +
-                    "}",
-                "\"sequence\" is not a whole number of 64 bits"},
+        BadLine{
+            "SequenceTooLarge",
+            std::string(R"({"client_gid":"ab","sequence":9223372036854775808,)") + kEvents + "}",
+            "\"sequence\" is not a whole number of 64 bits"},
         BadLine{"NoEvents", R"({"client_gid":"ab","sequence":1})", "\"events\" is missing"},
         BadLine{"EventsAnObject", R"({"client_gid":"ab","sequence":1,"events":{}})",
                 "\"events\" is not an array"},
-        BadLine{"UnknownEvent",
-                R"({"client_gid":"ab","sequence":1,"events":[{"type":"REQUEST_LOST","stamp_ns":1}]})",
-                "\"events[0].type\" is \"REQUEST_LOST\", none of"},
+        BadLine{
+            "UnknownEvent",
+            R"({"client_gid":"ab","sequence":1,"events":[{"type":"REQUEST_LOST","stamp_ns":1}]})",
+            "\"events[0].type\" is \"REQUEST_LOST\", none of"},
         BadLine{"StampMissing",
                 R"({"client_gid":"ab","sequence":1,"events":[{"type":"REQUEST_SENT"}]})",
                 "\"events[0].stamp_ns\" is missing"},
@@ -197,10 +204,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadRecording{"Empty", "", 0, 1, "no recording header"},
         BadRecording{"NoHeader", kGood + kGood, 1, 1, "no recording header"},
-        BadRecording{"OtherFormat", R"({"format":"csv","version":1})" "\n" + kGood, 1, 1,
-                     "\"format\" is not \"kestrava-perception-recording\""},
+        BadRecording{"OtherFormat",
+                     R"({"format":"csv","version":1})"
+                     "\n" +
+                         kGood,
+                     1, 1, "\"format\" is not \"kestrava-perception-recording\""},
         BadRecording{"NewerVersion",
-                     R"({"format":"kestrava-perception-recording","version":2})" "\n" + kGood,
+                     R"({"format":"kestrava-perception-recording","version":2})"
+                     "\n" +
+                         kGood,
                      1, 1, "version 2, this reader knows version 1 only"},
         // What a crash while writing leaves: the last line without its line feed, even where
         // what was written happens to be a whole object.
@@ -228,8 +240,7 @@ const std::string kTaken =
     "0.7071068], description: \"bowl\"}\n";
 
 std::string Request(const std::string& time_out) {
-  return "aruco_config_path: /data/aruco.yaml\ntime_out: " + time_out +
-         "\ncamera_frame_id: camera";
+  return "aruco_config_path: /data/aruco.yaml\ntime_out: " + time_out + "\ncamera_frame_id: camera";
 }
 
 RecordedExchange Timed(std::vector<host::RecordedEvent> events, std::optional<std::string> request,
@@ -239,18 +250,17 @@ RecordedExchange Timed(std::vector<host::RecordedEvent> events, std::optional<st
 
 TEST(JudgeExchangeTest, AnAnswerAtTheLimitIsInTimeAndOneMillisecondLaterIsNot) {
   // 2000.9 ms is 2000 whole milliseconds, as the node counts.
-  const auto at_limit = JudgeExchange(Timed(
-      {{host::kRequestSent, 0}, {host::kResponseReceived, 2000 * kMs + 900'000}}, Request("2000"),
-      kTaken));
+  const auto at_limit = JudgeExchange(
+      Timed({{host::kRequestSent, 0}, {host::kResponseReceived, 2000 * kMs + 900'000}},
+            Request("2000"), kTaken));
   EXPECT_FALSE(at_limit.timed_out);
   EXPECT_TRUE(at_limit.outcome.succeeded);
   EXPECT_EQ(at_limit.latency, std::chrono::milliseconds(2000));
   EXPECT_EQ(at_limit.task, "/data/aruco.yaml");
   EXPECT_THAT(at_limit.time_limit_ms, Optional(2000.0));
 
-  const auto late = JudgeExchange(
-      Timed({{host::kRequestSent, 0}, {host::kResponseReceived, 2001 * kMs}}, Request("2000"),
-            kTaken));
+  const auto late = JudgeExchange(Timed(
+      {{host::kRequestSent, 0}, {host::kResponseReceived, 2001 * kMs}}, Request("2000"), kTaken));
   EXPECT_TRUE(late.timed_out);
   EXPECT_FALSE(late.outcome.succeeded);
   EXPECT_EQ(late.outcome.status_code, bt::kStatusTimeout);
@@ -265,8 +275,8 @@ TEST(JudgeExchangeTest, TakesTheClientsLatencyOverTheServicesAndTheServicesWitho
                                               {host::kResponseReceived, 2500 * kMs}};
   EXPECT_EQ(JudgeExchange(Timed(both, Request("2000"), kTaken)).latency,
             std::chrono::milliseconds(2500));
-  const auto service_side = JudgeExchange(
-      Timed({both[1], both[2], both[3]}, Request("2000"), kTaken));
+  const auto service_side =
+      JudgeExchange(Timed({both[1], both[2], both[3]}, Request("2000"), kTaken));
   EXPECT_EQ(service_side.latency, std::chrono::milliseconds(1800));
   EXPECT_FALSE(service_side.timed_out);
 }
@@ -297,9 +307,8 @@ TEST(JudgeExchangeTest, WithoutAReadableLimitNoAnswerIsLate) {
 
 TEST(JudgeExchangeTest, AnAnswerInTimeIsJudgedAsTheNodeWould) {
   const std::string refused = "success: false\n";
-  const auto verdict = JudgeExchange(
-      Timed({{host::kRequestSent, 0}, {host::kResponseReceived, 5 * kMs}}, Request("2000"),
-            refused));
+  const auto verdict = JudgeExchange(Timed(
+      {{host::kRequestSent, 0}, {host::kResponseReceived, 5 * kMs}}, Request("2000"), refused));
   const bt::RunOutcome expected = bt::JudgeAnswer(refused);
   EXPECT_EQ(verdict.outcome.error_code, expected.error_code);
   EXPECT_EQ(verdict.outcome.status_code, expected.status_code);
@@ -351,9 +360,11 @@ TEST(ExampleRecordingTest, IsWhatTheWriterMakes) {
   std::string expected = host::RecordingHeaderLine();
   for (std::size_t i = 0; i < answers.size(); ++i) {
     const std::int64_t sent = kStart + static_cast<std::int64_t>(i) * 3'000 * kMs;
-    RecordedExchange exchange{gid, static_cast<std::int64_t>(i + 1),
+    RecordedExchange exchange{gid,
+                              static_cast<std::int64_t>(i + 1),
                               {{host::kRequestSent, sent}, {host::kRequestReceived, sent + kMs}},
-                              request, answers[i]};
+                              request,
+                              answers[i]};
     if (answers[i]) {
       const std::int64_t answered = sent + latencies_ms[i] * kMs;
       exchange.events.push_back({host::kResponseSent, answered - kMs});

@@ -146,7 +146,9 @@ TEST(AnswerSourceTest, GivesEachAnswerItsRecordedDelayTheServicesFirst) {
   constexpr std::int64_t kMs = 1'000'000;
   const std::vector<RecordedExchange> recorded{
       Recorded(1, "a", "1",
-               {{kRequestSent, 0}, {kRequestReceived, 10 * kMs}, {kResponseSent, 150 * kMs},
+               {{kRequestSent, 0},
+                {kRequestReceived, 10 * kMs},
+                {kResponseSent, 150 * kMs},
                 {kResponseReceived, 170 * kMs}}),
       Recorded(2, "a", "2", {{kRequestSent, 0}, {kResponseReceived, 80 * kMs}}),
       Recorded(3, "a", "3", {{kResponseSent, 80 * kMs}})};

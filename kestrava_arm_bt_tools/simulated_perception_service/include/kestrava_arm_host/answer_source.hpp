@@ -35,7 +35,7 @@ class AnswerSource {
   struct Reply {
     std::optional<std::string> answer_yaml;          // nothing: leave the request unanswered
     std::optional<std::chrono::milliseconds> delay;  // nothing: the service's reply delay
-    std::string note;  // for the log: the recorded exchange replayed, or why none answers
+    std::string note;     // for the log: the recorded exchange replayed, or why none answers
     bool matched = true;  // false for a request that matches no recorded request
   };
 

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
-#include <map>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <utility>
