@@ -13,7 +13,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${BUILD_DIR:-$root/build-fuzz}
 seconds=${1:-${FUZZ_SECONDS:-60}}
-read -r -a targets <<<"${FUZZ_TARGETS:-fuzz_answer_reader fuzz_request_document fuzz_response_handling}"
+read -r -a targets <<<"${FUZZ_TARGETS:-fuzz_answer_reader fuzz_request_document fuzz_response_handling fuzz_recording_reader}"
 workers=${FUZZ_WORKERS:-$(nproc)}
 if [[ -n ${FUZZ_RUNS:-} ]]; then
   budget=(-runs="$FUZZ_RUNS")
@@ -61,6 +61,11 @@ for target in "${targets[@]}"; do
   options=()
   case $target in
     fuzz_request_document) seeds=("$root/fuzz/corpus/$target") ;;
+    # Recordings: lines of a few hundred bytes each, a few lines to an input.
+    fuzz_recording_reader)
+      seeds=("$root/fuzz/corpus/$target")
+      options+=(-dict="$root/fuzz/recording.dict" -max_len=4096)
+      ;;
     *)
       seeds=("$root/fuzz/corpus/fuzz_answer_reader" "$root/fuzz/corpus/fuzz_response_handling")
       # Answers are a few hundred bytes; longer inputs only make each execution slower.

@@ -108,7 +108,13 @@ std::vector<OptionDefinition> OptionDefinitions(CheckOptions& options, Given& gi
        "offline: judge the answer document in FILE as the node would, without any service "
        "(repeatable)",
        [&options](const std::string& value) { options.answer_files.push_back(value); }},
-      {"--junit", "FILE", "also write the verdicts as a JUnit report to FILE",
+      {"--answers-from", "FILE",
+       "offline: judge every exchange of the recording in FILE (check_perception_service "
+       "--watch --record) as the node would: its answer, or its timeout, against the request's "
+       "time_out; without any service",
+       [&options](const std::string& value) { options.recording_file = value; }},
+      {"--junit", "FILE",
+       "also write the verdicts as a JUnit report to FILE (not with --answers-from)",
        [&options](const std::string& value) { options.junit_file = value; }},
       {"--json", "FILE", "also write the verdicts as JSON to FILE",
        [&options](const std::string& value) { options.json_file = value; }},
@@ -121,10 +127,20 @@ void RefuseMixedWatch(const CheckOptions& options, const Given& given) {
   if (!options.watch && !given.watch_options.empty()) {
     throw UsageError(given.watch_options.front() + " needs --watch");
   }
-  if (options.watch && !options.answer_files.empty()) {
-    throw UsageError("--watch judges a running system; it cannot be combined with --answer");
+  if (!options.watch) {
+    return;
   }
-  if (options.watch && !given.sending_options.empty()) {
+  if (!options.answer_files.empty() || !options.recording_file.empty()) {
+    throw UsageError(
+        "--watch judges a running system; it cannot be combined with --answer or "
+        "--answers-from");
+  }
+  if (!options.junit_file.empty() || !options.json_file.empty()) {
+    throw UsageError(
+        "--watch writes no report; --record the exchanges, then --answers-from the recording "
+        "--json FILE");
+  }
+  if (!given.sending_options.empty()) {
     throw UsageError("--watch sends nothing; it cannot be combined with " +
                      given.sending_options.front());
   }
@@ -136,6 +152,19 @@ CheckOptions ParseCheckOptions(int argc, const char* const argv[]) {
   CheckOptions options;
   Given given;
   options.ros_args = host::ParseCommandLine(argc, argv, OptionDefinitions(options, given));
+  if (!options.recording_file.empty()) {
+    if (!options.answer_files.empty()) {
+      throw UsageError("--answers-from and --answer cannot be combined: judge one or the other");
+    }
+    if (!given.live_options.empty()) {
+      throw UsageError(
+          "--answers-from judges a recording without a service; it cannot be combined with " +
+          given.live_options.front());
+    }
+    if (!options.junit_file.empty()) {
+      throw UsageError("--answers-from writes no JUnit report; use --json");
+    }
+  }
   if (!options.answer_files.empty() && !given.live_options.empty()) {
     throw UsageError(
         "--answer judges saved answers without a service; it cannot be combined "
@@ -152,11 +181,13 @@ std::string CheckUsage() {
   Given given;
   return "Usage: check_perception_service [options] [--ros-args ...]\n"
          "       check_perception_service --answer FILE [--answer FILE ...] [options]\n"
+         "       check_perception_service --answers-from RECORDING [--json FILE]\n"
          "       check_perception_service --watch [--record FILE] [options] [--ros-args ...]\n"
          "Sends a running perception service the requests DetectToiletInfo sends and tells for\n"
          "each answer whether the node would take it, and how fast it came. With --answer it\n"
-         "judges saved answer documents instead, without any service. With --watch it sends\n"
-         "nothing and judges the exchanges of a running system as they happen.\n"
+         "judges saved answer documents instead, without any service; with --answers-from,\n"
+         "every exchange of a recording, one line each and then a summary. With --watch it\n"
+         "sends nothing and judges the exchanges of a running system as they happen.\n"
          "\n"
          "Options:\n" +
          host::DescribeOptions(OptionDefinitions(options, given)) +
@@ -166,7 +197,9 @@ std::string CheckUsage() {
          "  1  the node would refuse an answer, or one came late or not at all\n"
          "  2  the command line is wrong\n"
          "  3  setup failed: no service discovered within the wait, a file that cannot be\n"
-         "     read or written, a request file that is no request document, or ROS 2\n";
+         "     read or written, a request file that is no request document, or ROS 2;\n"
+         "     --answers-from: also a line of the recording that cannot be read (the other\n"
+         "     lines are judged all the same)\n";
 }
 
 }  // namespace kestrava_arm::check

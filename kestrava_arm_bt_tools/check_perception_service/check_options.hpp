@@ -19,8 +19,10 @@ struct RequestSource {
 };
 
 struct CheckOptions {
-  // Offline: the answer documents to judge. Live when there is none.
+  // Offline: the answer documents to judge. Live when there is none (and no recording).
   std::vector<std::string> answer_files;
+  // Offline: the recording (doc/watching-the-field.md) whose exchanges to judge.
+  std::string recording_file;
 
   std::string service_name = "/arm_perception_common";
   std::vector<RequestSource> requests;  // the default set unless --task-info or --request

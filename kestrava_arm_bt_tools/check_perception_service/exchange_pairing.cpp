@@ -1,7 +1,5 @@
 #include "exchange_pairing.hpp"
 
-#include <algorithm>
-
 #include "exchange_verdict.hpp"
 
 namespace kestrava_arm::check {
@@ -13,17 +11,13 @@ using std::chrono::milliseconds;
 // moments of its own.
 constexpr std::chrono::seconds kRememberCompleted{60};
 
-bool Seen(const host::RecordedExchange& exchange, const char* type) {
-  return std::any_of(exchange.events.begin(), exchange.events.end(),
-                     [type](const host::RecordedEvent& event) { return event.type == type; });
-}
-
 bool IsAnswerEvent(const std::string& type) {
-  return type == "RESPONSE_SENT" || type == "RESPONSE_RECEIVED";
+  return type == host::kResponseSent || type == host::kResponseReceived;
 }
 
 bool BothAnswersIn(const host::RecordedExchange& exchange) {
-  return Seen(exchange, "RESPONSE_SENT") && Seen(exchange, "RESPONSE_RECEIVED");
+  return host::StampOf(exchange, host::kResponseSent) &&
+         host::StampOf(exchange, host::kResponseReceived);
 }
 
 // What the event adds to the exchange: itself and the documents it carries.

@@ -1,8 +1,9 @@
 #include "field_watch.hpp"
 
-#include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 
 #include "exchange_pairing.hpp"
 #include "exchange_verdict.hpp"
@@ -31,13 +32,13 @@ const char* EventTypeName(std::uint8_t type) {
   using Info = service_msgs::msg::ServiceEventInfo;
   switch (type) {
     case Info::REQUEST_SENT:
-      return "REQUEST_SENT";
+      return host::kRequestSent;
     case Info::REQUEST_RECEIVED:
-      return "REQUEST_RECEIVED";
+      return host::kRequestReceived;
     case Info::RESPONSE_SENT:
-      return "RESPONSE_SENT";
+      return host::kResponseSent;
     case Info::RESPONSE_RECEIVED:
-      return "RESPONSE_RECEIVED";
+      return host::kResponseReceived;
     default:
       return "UNKNOWN";
   }
@@ -84,19 +85,18 @@ class ExchangeSink {
     if (record_file.empty()) {
       return;
     }
-    record_.open(record_file, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!record_) {
-      throw SetupError("cannot write the recording " + record_file);
+    try {
+      record_.emplace(record_file);
+    } catch (const std::runtime_error& error) {
+      throw SetupError(error.what());
     }
-    record_ << host::RecordingHeaderLine() << std::flush;
   }
 
   void Take(const host::RecordedExchange& exchange) {
     const ExchangeVerdict verdict = JudgeExchange(exchange);
     std::cout << ExchangeLine(exchange, verdict) << std::endl;
-    if (record_.is_open()) {
-      // Whole lines, each flushed: a watch that dies loses at most the line it was writing.
-      record_ << host::RecordingLine(exchange) << std::flush;
+    if (record_) {
+      record_->Write(exchange);
     }
     tally_.Add(verdict);
   }
@@ -104,7 +104,7 @@ class ExchangeSink {
   const ExchangeTally& tally() const { return tally_; }
 
  private:
-  std::ofstream record_;
+  std::optional<host::RecordingWriter> record_;
   ExchangeTally tally_;
 };
 
@@ -178,7 +178,11 @@ int RunFieldWatch(int argc, const char* const argv[], const CheckOptions& option
   }
   std::cerr << "watching " << options.service_name << "/_service_event" << std::endl;
   const std::size_t awaiting = watch->Run();
-  std::cout << FormatTally(sink.tally(), awaiting);
+  std::cout << TallySummary(sink.tally());
+  if (awaiting > 0) {
+    std::cout << awaiting << " request(s) still awaiting an answer when the watch stopped\n";
+  }
+  std::cout << std::flush;
   return sink.tally().AllTaken() && awaiting == 0 ? kExitAllTaken : kExitRefused;
 }
 

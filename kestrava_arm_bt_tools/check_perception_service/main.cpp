@@ -8,10 +8,13 @@
 
 #include "check_options.hpp"
 #include "check_report.hpp"
+#include "exchange_verdict.hpp"
 #include "exit_status.hpp"
 #include "field_watch.hpp"
 #include "kestrava_arm_host/command_line.hpp"
+#include "kestrava_arm_host/field_recording.hpp"
 #include "kestrava_arm_host/report_file.hpp"
+#include "kestrava_arm_host/report_text.hpp"
 #include "live_check.hpp"
 
 namespace {
@@ -62,11 +65,43 @@ std::vector<AnswerFileResult> JudgeAnswerFiles(const CheckOptions& options) {
   return results;
 }
 
+// Every exchange of a recording, one line each, then the summary; the lines that cannot be read
+// on stderr, as FILE:LINE: message.
+int JudgeRecording(const std::string& path, ReportFiles& files) {
+  using kestrava_arm::host::ReadRecordingText;
+  const kestrava_arm::host::Recording recording =
+      ReadRecordingText(kestrava_arm::host::ReadTextFile(path));
+  for (const auto& error : recording.errors) {
+    std::cerr << kestrava_arm::host::PrintableText(path + ":" + std::to_string(error.line) + ": " +
+                                                   error.message)
+              << "\n";
+  }
+  ExchangeTally tally;
+  tally.unreadable_lines = recording.errors.size();
+  std::vector<JudgedExchange> judged;
+  for (const auto& exchange : recording.exchanges) {
+    judged.push_back({exchange, JudgeExchange(exchange)});
+    tally.Add(judged.back().verdict);
+    std::cout << ExchangeLine(exchange, judged.back().verdict) << "\n";
+  }
+  std::cout << TallySummary(tally) << std::flush;
+  if (files.json) {
+    files.json->Write(ExchangesJson(judged, tally));
+  }
+  if (!recording.errors.empty()) {
+    return kExitSetup;
+  }
+  return tally.AllTaken() ? kExitAllTaken : kExitRefused;
+}
+
 int Check(int argc, const char* const argv[], const CheckOptions& options) {
   if (options.watch) {
     return RunFieldWatch(argc, argv, options);
   }
   ReportFiles files = OpenReportFiles(options);
+  if (!options.recording_file.empty()) {
+    return JudgeRecording(options.recording_file, files);
+  }
   const ReportStamp stamp = StampOfNow();
   return options.answer_files.empty() ? Report(RunLiveCheck(argc, argv, options), stamp, files)
                                       : Report(JudgeAnswerFiles(options), stamp, files);

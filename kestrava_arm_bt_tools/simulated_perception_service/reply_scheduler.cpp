@@ -2,27 +2,30 @@
 
 namespace kestrava_arm::host {
 
-ReplyScheduler::ReplyScheduler(std::chrono::milliseconds delay) : delay_(delay) {
-  if (delay_.count() > 0) {
-    worker_ = std::thread([this] { RunDueReplies(); });
-  }
-}
+ReplyScheduler::ReplyScheduler(std::chrono::milliseconds delay) : delay_(delay) {}
 
 ReplyScheduler::~ReplyScheduler() {
   Stop();
 }
 
 bool ReplyScheduler::Schedule(std::function<void()> reply) {
+  return Schedule(std::move(reply), delay_);
+}
+
+bool ReplyScheduler::Schedule(std::function<void()> reply, std::chrono::milliseconds delay) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (stopping_) {
     return false;
   }
-  if (delay_.count() == 0) {
+  if (delay.count() <= 0) {
     lock.unlock();
     reply();
     return true;
   }
-  pending_.emplace_back(Clock::now() + delay_, std::move(reply));
+  if (!worker_.joinable()) {
+    worker_ = std::thread([this] { RunDueReplies(); });
+  }
+  pending_.emplace(Clock::now() + delay, std::move(reply));
   lock.unlock();
   wake_.notify_one();
   return true;
@@ -51,12 +54,23 @@ void ReplyScheduler::RunDueReplies() {
   const auto stop_or_new_reply = [this] { return stopping_ || !pending_.empty(); };
   while (true) {
     wake_.wait(lock, stop_or_new_reply);
-    // The delay is the same for all, so the oldest reply is always the next one due.
-    if (stopping_ || wake_.wait_until(lock, pending_.front().first, [this] { return stopping_; })) {
+    if (stopping_) {
       return;
     }
-    auto reply = std::move(pending_.front().second);
-    pending_.pop_front();
+    // A reply scheduled meanwhile may fall due before the one waited for: woken by it, the
+    // wait starts over with the first one due.
+    const Clock::time_point due = pending_.begin()->first;
+    const std::size_t waiting = pending_.size();
+    const bool woken = wake_.wait_until(
+        lock, due, [this, waiting] { return stopping_ || pending_.size() != waiting; });
+    if (stopping_) {
+      return;
+    }
+    if (woken) {
+      continue;
+    }
+    auto reply = std::move(pending_.begin()->second);
+    pending_.erase(pending_.begin());
     lock.unlock();
     reply();
     lock.lock();

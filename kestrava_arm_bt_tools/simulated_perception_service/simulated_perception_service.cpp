@@ -50,9 +50,23 @@ class SimulatedPerceptionService::Responder {
     if (const auto complaint = CheckRequestDocument(request.request_yaml)) {
       log_->error("request #{} is malformed: {}", number, *complaint);
     }
-    const bool scheduled =
-        replies_.Schedule([service, request_id, response_yaml = config_.response_yaml, log = log_,
-                           number] { Reply(*service, *request_id, response_yaml, *log, number); });
+    AnswerSource::Reply reply = config_.answers.ReplyTo(request.request_yaml);
+    if (!reply.answer_yaml) {
+      if (reply.matched) {
+        log_->warn("request #{} {}", number, reply.note);
+      } else {
+        log_->error("request #{} {}", number, reply.note);
+      }
+      return;
+    }
+    if (!reply.note.empty()) {
+      log_->info("request #{} gets {}", number, reply.note);
+    }
+    const bool scheduled = replies_.Schedule(
+        [service, request_id, response_yaml = std::move(*reply.answer_yaml), log = log_, number] {
+          Reply(*service, *request_id, response_yaml, *log, number);
+        },
+        reply.delay.value_or(config_.reply_delay));
     if (!scheduled) {
       log_->info("request #{} left unanswered: the service is going away", number);
     }
@@ -113,7 +127,8 @@ SimulatedPerceptionService::SimulatedPerceptionService(const rclcpp::Node::Share
     // The middleware's words do not always name the service (under SROS2 permissions, say).
     throw std::runtime_error("cannot offer " + name + ": " + error.what());
   }
-  responder_->log().info("offering {}, answering after {} ms", service_->get_service_name(),
+  responder_->log().info("offering {}, answering with {}; reply delay {} ms",
+                         service_->get_service_name(), responder_->config().answers.Description(),
                          responder_->config().reply_delay.count());
 }
 

@@ -143,6 +143,17 @@ std::string PrintableText(std::string_view text) {
   return printable;
 }
 
+bool IsValidUtf8(std::string_view text) {
+  while (!text.empty()) {
+    const std::size_t length = SequenceLength(text);
+    if (length == 0) {
+      return false;
+    }
+    text.remove_prefix(length);
+  }
+  return true;
+}
+
 std::size_t CharacterCount(std::string_view valid_utf8) {
   // Every character has exactly one byte that is no continuation byte.
   return static_cast<std::size_t>(std::count_if(valid_utf8.begin(), valid_utf8.end(), [](char c) {

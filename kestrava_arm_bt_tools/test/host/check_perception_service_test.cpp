@@ -183,6 +183,19 @@ INSTANTIATE_TEST_SUITE_P(
                  {"--answer", kSuccess, "--service", "/other"},
                  2,
                  "it cannot be combined with --service"},
+        ExitCase{
+            "RecordingAndAnswers",
+            {"--answers-from", kExamples + "/recordings/detect_only.jsonl", "--answer", kSuccess},
+            2,
+            "--answers-from and --answer cannot be combined"},
+        ExitCase{"RecordingWithLiveOption",
+                 {"--answers-from", kExamples + "/recordings/detect_only.jsonl", "--rounds", "3"},
+                 2,
+                 "it cannot be combined with --rounds"},
+        ExitCase{"UnreadableRecording",
+                 {"--answers-from", "/nonexistent.jsonl"},
+                 3,
+                 "cannot read '/nonexistent.jsonl'"},
         ExitCase{"UnreadableAnswer",
                  {"--answer", "/nonexistent.yaml"},
                  3,
@@ -203,6 +216,84 @@ INSTANTIATE_TEST_SUITE_P(
                  3,
                  "cannot write '/nonexistent/check.xml': No such file or directory"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The lines of the example recording: the header, then a taken answer, a toilet not found, a
+// malformed answer, an unusable pose and a request never answered.
+std::vector<std::string> ExampleRecordingLines() {
+  std::ifstream file(kExamples + "/recordings/detect_only.jsonl");
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(file, line);) {
+    lines.push_back(line + "\n");
+  }
+  return lines;
+}
+
+std::string WriteRecording(const kestrava::test::TemporaryFolder& folder, const char* name,
+                           const std::vector<std::string>& lines) {
+  const std::string path = (folder.path() / name).string();
+  std::ofstream file(path, std::ios::binary);
+  for (const std::string& line : lines) {
+    file << line;
+  }
+  return path;
+}
+
+// A bad line costs only itself: every other exchange is judged and reported, the bad line named
+// on standard error, and the exit status says the recording was not read whole.
+TEST(CheckRecordingTest, JudgesEveryExchangeItCanReadAndEndsWith3ForALineItCannot) {
+  const kestrava::test::TemporaryFolder folder;
+  const std::vector<std::string> example = ExampleRecordingLines();
+  ASSERT_EQ(example.size(), 6u);
+  std::vector<std::string> lines = example;
+  lines.insert(lines.begin() + 2, "{\"client_gid\": \"ab\", \"sequence\":\n");
+  const std::string recording = WriteRecording(folder, "field.jsonl", lines);
+  const std::string json = (folder.path() / "verdicts.json").string();
+
+  const CheckRun run = RunCheck({"--answers-from", recording, "--json", json});
+  EXPECT_EQ(run.exit_code, 3) << run.out << run.err;
+  EXPECT_THAT(run.err, HasSubstr(recording + ":3: not JSON"));
+  EXPECT_THAT(run.out, HasSubstr("2026-03-02T09:15:00.000Z  "
+                                 "/opt/kestrava/toilet_data/default/aruco_detection_config.yaml  "
+                                 "184 ms  SUCCESS  error_code=102200000 status_code=102501006"));
+  EXPECT_THAT(run.out, HasSubstr("2026-03-02T09:15:12.000Z  "
+                                 "/opt/kestrava/toilet_data/default/aruco_detection_config.yaml  "
+                                 "-  FAILURE  error_code=- status_code=102501008  no answer within "
+                                 "the request's time_out of 2000 ms"));
+  EXPECT_THAT(run.out, HasSubstr("5 exchange(s): 1 taken, 3 refused, 1 timed out; 1 line(s) "
+                                 "unreadable"));
+
+  ASSERT_EQ(kestrava::test::JsonComplaint(json), "");
+  const YAML::Node report = YAML::LoadFile(json);
+  EXPECT_FALSE(report["passed"].as<bool>());
+  EXPECT_EQ(report["unreadable_lines"].as<int>(), 1);
+  const YAML::Node verdicts = report["verdicts"];
+  ASSERT_EQ(verdicts.size(), 5u);
+  for (std::size_t i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    const std::string answer = YAML::Load(example[i + 1])["answer"].as<std::string>();
+    EXPECT_EQ(Published(verdicts[i]), Published(kestrava_arm::bt::JudgeAnswer(answer)));
+  }
+  EXPECT_EQ(verdicts[4]["end"].as<std::string>(), "FAILURE");
+  EXPECT_TRUE(verdicts[4]["error_code"].IsNull());
+  EXPECT_EQ(verdicts[4]["status_code"].as<int>(), kestrava_arm::bt::kStatusTimeout);
+  EXPECT_TRUE(verdicts[4]["timed_out"].as<bool>());
+}
+
+TEST(CheckRecordingTest, EndsWith0WhenEveryAnswerIsTakenAnd1ForATimeout) {
+  const kestrava::test::TemporaryFolder folder;
+  const std::vector<std::string> lines = ExampleRecordingLines();
+  ASSERT_EQ(lines.size(), 6u);
+  const CheckRun taken =
+      RunCheck({"--answers-from", WriteRecording(folder, "taken.jsonl", {lines[0], lines[1]})});
+  EXPECT_EQ(taken.exit_code, 0) << taken.out << taken.err;
+  EXPECT_THAT(taken.out, HasSubstr("1 exchange(s): 1 taken, 0 refused, 0 timed out"));
+
+  const CheckRun timed_out = RunCheck(
+      {"--answers-from", WriteRecording(folder, "late.jsonl", {lines[0], lines[1], lines[5]})});
+  EXPECT_EQ(timed_out.exit_code, 1) << timed_out.out << timed_out.err;
+  EXPECT_THAT(timed_out.out, HasSubstr("2 exchange(s): 1 taken, 0 refused, 1 timed out"));
+  EXPECT_EQ(timed_out.err, "");
+}
 
 #ifdef KESTRAVA_SIMULATED_SERVICE
 

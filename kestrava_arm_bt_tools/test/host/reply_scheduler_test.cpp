@@ -5,6 +5,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -58,6 +59,31 @@ TEST_P(ReplySchedulerTest, AccountsForEveryReplyWhenStoppedWhileScheduling) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ReplyDelaysInMs, ReplySchedulerTest, ::testing::Values(0, 1));
+
+// Replies of delays of their own run in the order they fall due, not in the order scheduled; one
+// without delay at once.
+TEST(ReplySchedulerDelaysTest, RunsRepliesInTheOrderTheyFallDue) {
+  ReplyScheduler replies{milliseconds(0)};
+  std::mutex mutex;
+  std::vector<int> order;
+  std::promise<void> all_ran;
+  const auto reply = [&](int name) {
+    return [&, name] {
+      const std::lock_guard<std::mutex> lock(mutex);
+      order.push_back(name);
+      if (order.size() == 4) {
+        all_ran.set_value();
+      }
+    };
+  };
+  ASSERT_TRUE(replies.Schedule(reply(300), milliseconds(300)));
+  ASSERT_TRUE(replies.Schedule(reply(100), milliseconds(100)));
+  ASSERT_TRUE(replies.Schedule(reply(200), milliseconds(200)));
+  ASSERT_TRUE(replies.Schedule(reply(0), milliseconds(0)));
+  ASSERT_EQ(all_ran.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  replies.Stop();
+  EXPECT_EQ(order, (std::vector<int>{0, 100, 200, 300}));
+}
 
 // The service goes while requests still arrive and the executor spins on: what a request's
 // callback uses must outlive the service (AddressSanitizer and ThreadSanitizer tell otherwise).

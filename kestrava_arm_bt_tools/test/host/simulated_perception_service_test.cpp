@@ -1,11 +1,17 @@
 #include <chrono>
+#include <cstdint>
 #include <future>
+#include <optional>
 #include <ostream>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "kestrava_arm_host/answer_source.hpp"
+#include "kestrava_arm_host/field_recording.hpp"
 #include "kestrava_arm_host/request_check.hpp"
 #include "kestrava_arm_host/simulated_perception_service.hpp"
 #include "kestrava_arm_testing/ros_domain.hpp"
@@ -90,6 +96,74 @@ TEST_P(SimulatedServiceTest, AnswersWithTheGivenDocumentAndRecordsTheRequest) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ReplyDelaysInMs, SimulatedServiceTest, ::testing::Values(0, 20));
+
+RecordedExchange Recorded(std::int64_t sequence, const std::string& request,
+                          std::optional<std::string> answer,
+                          std::vector<RecordedEvent> events = {}) {
+  return {"ab", sequence, std::move(events), request, std::move(answer)};
+}
+
+// Requests A and B as a recording has them: A answered twice, differently; B never.
+const std::vector<RecordedExchange> kRecorded{
+    Recorded(1, "request: A", "answer: A1"),
+    Recorded(2, "request: B", std::nullopt),
+    Recorded(3, "request: A", "answer: A2"),
+};
+
+TEST(ReplayedServiceTest, AnswersRepeatedRequestsInRecordedOrderAndLeavesTheOthersUnanswered) {
+  using ServiceType = SimulatedPerceptionService::ServiceType;
+  bt::testing::IsolateRosDomain();
+  RosSession ros("replayed_service_test", {});
+  SimulatedPerceptionService service(
+      ros.node(), {"/arm_perception_common", AnswerSource::Replay(kRecorded, false), {}});
+  const auto client = ros.node()->create_client<ServiceType>("/arm_perception_common");
+  ASSERT_TRUE(client->wait_for_service(std::chrono::seconds(10)));
+
+  // What each request gets; nothing when no answer comes within the wait.
+  const auto ask = [&client](const std::string& request_yaml,
+                             std::chrono::milliseconds wait) -> std::optional<std::string> {
+    auto request = std::make_shared<ServiceType::Request>();
+    request->request_yaml = request_yaml;
+    auto answer = client->async_send_request(request);
+    if (answer.future.wait_for(wait) != std::future_status::ready) {
+      client->remove_pending_request(answer.request_id);
+      return std::nullopt;
+    }
+    return answer.future.get()->response_yaml;
+  };
+  constexpr std::chrono::seconds kAnswered(10);
+  constexpr std::chrono::milliseconds kUnanswered(300);
+  EXPECT_EQ(ask("request: A", kAnswered), "answer: A1");
+  EXPECT_EQ(ask("request: A", kAnswered), "answer: A2");
+  EXPECT_EQ(ask("request: A", kAnswered), "answer: A1") << "not started over after the last";
+  EXPECT_EQ(ask("request: B", kUnanswered), std::nullopt) << "an exchange without an answer";
+  EXPECT_EQ(ask("request: A ", kUnanswered), std::nullopt) << "a request matching none";
+  EXPECT_EQ(ask("request: A", kAnswered), "answer: A2");
+  EXPECT_EQ(service.RequestCount(), 6u);
+}
+
+TEST(AnswerSourceTest, GivesEachAnswerItsRecordedDelayTheServicesFirst) {
+  constexpr std::int64_t kMs = 1'000'000;
+  const std::vector<RecordedExchange> recorded{
+      Recorded(1, "a", "1",
+               {{kRequestSent, 0},
+                {kRequestReceived, 10 * kMs},
+                {kResponseSent, 150 * kMs},
+                {kResponseReceived, 170 * kMs}}),
+      Recorded(2, "a", "2", {{kRequestSent, 0}, {kResponseReceived, 80 * kMs}}),
+      Recorded(3, "a", "3", {{kResponseSent, 80 * kMs}})};
+  const AnswerSource with_delays = AnswerSource::Replay(recorded, true);
+  EXPECT_EQ(with_delays.ReplyTo("a").delay, std::chrono::milliseconds(140));
+  EXPECT_EQ(with_delays.ReplyTo("a").delay, std::chrono::milliseconds(80));
+  EXPECT_EQ(with_delays.ReplyTo("a").delay, std::nullopt) << "none known: the service's delay";
+  EXPECT_EQ(AnswerSource::Replay(recorded, false).ReplyTo("a").delay, std::nullopt);
+}
+
+TEST(AnswerSourceTest, RefusesARecordingWithoutARequestToMatch) {
+  EXPECT_THROW(AnswerSource::Replay({}, false), std::invalid_argument);
+  EXPECT_THROW(AnswerSource::Replay({{"ab", 1, {}, std::nullopt, "answer"}}, false),
+               std::invalid_argument);
+}
 
 }  // namespace
 }  // namespace kestrava_arm::host

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "kestrava_arm_host/answer_source.hpp"
 #include "kestrava_arm_perception_srvs/srv/arm_perception_common.hpp"
 #include "rclcpp/rclcpp.hpp"
 
@@ -12,12 +13,14 @@ namespace kestrava_arm::host {
 
 struct SimulatedServiceConfig {
   std::string service_name;
-  std::string response_yaml;  // sent back verbatim, well formed or not
+  AnswerSource answers;  // a fixed document (sent back verbatim, well formed or not) or a replay
+  // How long after its request each answer comes, unless the source gives a delay of its own.
   std::chrono::milliseconds reply_delay{0};
 };
 
-// Stands in for the arm perception service: answers every request with one fixed response
-// document, optionally after a delay, and complains in its log about malformed requests. It may
+// Stands in for the arm perception service: answers every request from its answer source (one
+// fixed response document, or a recording replayed), after a delay where asked, and complains in
+// its log about malformed requests and those it leaves unanswered. It may
 // go before the executor that spins its node stops: what its callbacks use lives as long as they
 // run, and a request that comes after it went is not answered.
 class SimulatedPerceptionService {

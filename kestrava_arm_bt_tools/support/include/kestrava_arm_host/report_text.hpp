@@ -23,6 +23,10 @@ std::string XmlText(std::string_view text);
 // cannot move the cursor or recolour the screen.
 std::string PrintableText(std::string_view text);
 
+// Whether the text is valid UTF-8 throughout, which JsonString, XmlText and PrintableText keep
+// byte for byte.
+bool IsValidUtf8(std::string_view text);
+
 // The characters of valid UTF-8, which is what a table pads by.
 std::size_t CharacterCount(std::string_view valid_utf8);
 
