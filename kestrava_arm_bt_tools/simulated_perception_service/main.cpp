@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kestrava_arm_host/command_line.hpp"
+#include "kestrava_arm_host/introspection_option.hpp"
 #include "kestrava_arm_host/ros_security.hpp"
 #include "kestrava_arm_host/simulated_perception_service.hpp"
 
@@ -32,6 +33,7 @@ std::vector<OptionDefinition> ServiceOptionDefinitions(ServiceOptions& options) 
        [&options](const std::string& value) {
          options.config.reply_delay = ParseMilliseconds("--reply-delay-ms", value);
        }},
+      kestrava_arm::host::IntrospectionOption("the service", options.config.introspection),
       {"--help", "", "show this help and exit",
        [&options](const std::string&) { options.help = true; }},
   };

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "kestrava_arm_behavior_tree/common/service_introspection.hpp"
 #include "kestrava_arm_perception_srvs/srv/arm_perception_common.hpp"
 #include "rclcpp/rclcpp.hpp"
 
@@ -14,6 +15,7 @@ struct SimulatedServiceConfig {
   std::string service_name;
   std::string response_yaml;  // sent back verbatim, well formed or not
   std::chrono::milliseconds reply_delay{0};
+  bt::IntrospectionMode introspection = bt::IntrospectionMode::kOff;
 };
 
 // Stands in for the arm perception service: answers every request with one fixed response
