@@ -35,6 +35,11 @@ const std::string kHostEnclave = "/kestrava/bt_host";
 const std::string kPerceptionEnclave = "/kestrava/perception";
 const std::string kCheckEnclave = "/kestrava/check";
 const std::string kDefaultService = "/arm_perception_common";
+// Where the build can publish service events, the trusted programs publish them all: a policy
+// without the permission would refuse their publishers and fail the runs.
+const std::vector<std::string> kIntrospection =
+    KESTRAVA_SERVICE_INTROSPECTION ? std::vector<std::string>{"--introspection", "contents"}
+                                   : std::vector<std::string>{};
 
 // How a process starts: in an enclave of a keystore with security enforced, or, with no
 // keystore, without security whatever the test's own environment says.
@@ -88,8 +93,10 @@ HostRuns RunHost(const Security& security, int runs, const std::vector<std::stri
 
 std::vector<std::string> ServiceArguments(const std::string& answer, const Security& security,
                                           const std::vector<std::string>& more_ros_args = {},
-                                          const std::string& service_name = kDefaultService) {
+                                          const std::string& service_name = kDefaultService,
+                                          const std::vector<std::string>& more = {}) {
   std::vector<std::string> arguments{"--response", answer, "--service", service_name};
+  arguments.insert(arguments.end(), more.begin(), more.end());
   AddRosArguments(security, more_ros_args, arguments);
   return arguments;
 }
@@ -165,12 +172,13 @@ class PerceptionLinkTest : public ::testing::Test {
 };
 
 TEST_F(PerceptionLinkTest, TenFreshSecureHostsEachGetTheTrustedPose) {
-  BackgroundChild service(KESTRAVA_PERCEPTION_SERVICE,
-                          ServiceArguments(kTrustedAnswer, Perception()),
-                          EnvironmentFor(Perception()));
+  BackgroundChild service(
+      KESTRAVA_PERCEPTION_SERVICE,
+      ServiceArguments(kTrustedAnswer, Perception(), {}, kDefaultService, kIntrospection),
+      EnvironmentFor(Perception()));
   ASSERT_TRUE(Offers(service)) << service.Output();
   for (int host = 1; host <= 10; ++host) {
-    const HostRuns run = RunHost(Host(), 1);
+    const HostRuns run = RunHost(Host(), 1, kIntrospection);
     EXPECT_EQ(run.exit_status, 0) << "host " << host << ":\n" << run.output;
     EXPECT_EQ(Occurrences(run.output, kTrustedPose), 1) << "host " << host << ":\n" << run.output;
   }
@@ -251,7 +259,8 @@ TEST_F(RenamedPerceptionLinkTest, HostAndCheckUseTheServiceThatNoOtherEnclaveMay
   BackgroundChild service(
       KESTRAVA_PERCEPTION_SERVICE,
       ServiceArguments(kTrustedAnswer, Perception(),
-                       {"-r", "__ns:=/robot1", "-r", "__node:=toilet_perception"}, kRobotService),
+                       {"-r", "__ns:=/robot1", "-r", "__node:=toilet_perception"}, kRobotService,
+                       kIntrospection),
       EnvironmentFor(Perception()));
   ASSERT_TRUE(Offers(service, kRobotService)) << service.Output();
 
@@ -265,8 +274,10 @@ TEST_F(RenamedPerceptionLinkTest, HostAndCheckUseTheServiceThatNoOtherEnclaveMay
       << intruder.Output();
   EXPECT_EQ(intruder.Wait(), 3) << intruder.Output();
 
-  const HostRuns host = RunHost(Host(), 3, {"--service", kRobotService},
-                                {"-r", "__ns:=/robot1", "-r", "__node:=toilet_host"});
+  std::vector<std::string> host_options{"--service", kRobotService};
+  host_options.insert(host_options.end(), kIntrospection.begin(), kIntrospection.end());
+  const HostRuns host =
+      RunHost(Host(), 3, host_options, {"-r", "__ns:=/robot1", "-r", "__node:=toilet_host"});
   EXPECT_EQ(host.exit_status, 0) << host.output;
   EXPECT_EQ(Occurrences(host.output, kTrustedPose), 3) << host.output;
   EXPECT_EQ(Occurrences(host.output, kAnyPose), 3) << host.output;
