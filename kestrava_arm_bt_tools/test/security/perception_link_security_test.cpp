@@ -40,6 +40,11 @@ const std::string kAnyPose = "toilet at translation [";
 const std::string kTrustedPose = "toilet at translation [0.42, -0.1, 0.35]";
 const std::string kForgedPose = "toilet at translation [9.99, 9.99, 9.99]";
 const std::string kDefaultService = "/arm_perception_common";
+// Where the build can publish service events, the trusted programs publish them all: a policy
+// without the permission would refuse their publishers and fail the runs.
+const std::vector<std::string> kIntrospection =
+    KESTRAVA_SERVICE_INTROSPECTION ? std::vector<std::string>{"--introspection", "contents"}
+                                   : std::vector<std::string>{};
 
 struct HostRuns {
   int exit_status;
@@ -60,8 +65,10 @@ HostRuns RunHost(const Security& security, int runs, const std::vector<std::stri
 
 std::vector<std::string> ServiceArguments(const std::string& answer, const Security& security,
                                           const std::vector<std::string>& more_ros_args = {},
-                                          const std::string& service_name = kDefaultService) {
+                                          const std::string& service_name = kDefaultService,
+                                          const std::vector<std::string>& more = {}) {
   std::vector<std::string> arguments{"--response", answer, "--service", service_name};
+  arguments.insert(arguments.end(), more.begin(), more.end());
   AddRosArguments(security, more_ros_args, arguments);
   return arguments;
 }
@@ -137,12 +144,13 @@ class PerceptionLinkTest : public ::testing::Test {
 };
 
 TEST_F(PerceptionLinkTest, TenFreshSecureHostsEachGetTheTrustedPose) {
-  BackgroundChild service(KESTRAVA_PERCEPTION_SERVICE,
-                          ServiceArguments(kTrustedAnswer, Perception()),
-                          EnvironmentFor(Perception()));
+  BackgroundChild service(
+      KESTRAVA_PERCEPTION_SERVICE,
+      ServiceArguments(kTrustedAnswer, Perception(), {}, kDefaultService, kIntrospection),
+      EnvironmentFor(Perception()));
   ASSERT_TRUE(Offers(service)) << service.Output();
   for (int host = 1; host <= 10; ++host) {
-    const HostRuns run = RunHost(Host(), 1);
+    const HostRuns run = RunHost(Host(), 1, kIntrospection);
     EXPECT_EQ(run.exit_status, 0) << "host " << host << ":\n" << run.output;
     EXPECT_EQ(Occurrences(run.output, kTrustedPose), 1) << "host " << host << ":\n" << run.output;
   }
@@ -223,7 +231,8 @@ TEST_F(RenamedPerceptionLinkTest, HostAndCheckUseTheServiceThatNoOtherEnclaveMay
   BackgroundChild service(
       KESTRAVA_PERCEPTION_SERVICE,
       ServiceArguments(kTrustedAnswer, Perception(),
-                       {"-r", "__ns:=/robot1", "-r", "__node:=toilet_perception"}, kRobotService),
+                       {"-r", "__ns:=/robot1", "-r", "__node:=toilet_perception"}, kRobotService,
+                       kIntrospection),
       EnvironmentFor(Perception()));
   ASSERT_TRUE(Offers(service, kRobotService)) << service.Output();
 
@@ -237,8 +246,10 @@ TEST_F(RenamedPerceptionLinkTest, HostAndCheckUseTheServiceThatNoOtherEnclaveMay
       << intruder.Output();
   EXPECT_EQ(intruder.Wait(), 3) << intruder.Output();
 
-  const HostRuns host = RunHost(Host(), 3, {"--service", kRobotService},
-                                {"-r", "__ns:=/robot1", "-r", "__node:=toilet_host"});
+  std::vector<std::string> host_options{"--service", kRobotService};
+  host_options.insert(host_options.end(), kIntrospection.begin(), kIntrospection.end());
+  const HostRuns host =
+      RunHost(Host(), 3, host_options, {"-r", "__ns:=/robot1", "-r", "__node:=toilet_host"});
   EXPECT_EQ(host.exit_status, 0) << host.output;
   EXPECT_EQ(Occurrences(host.output, kTrustedPose), 3) << host.output;
   EXPECT_EQ(Occurrences(host.output, kAnyPose), 3) << host.output;
