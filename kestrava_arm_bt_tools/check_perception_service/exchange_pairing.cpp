@@ -1,5 +1,7 @@
 #include "exchange_pairing.hpp"
 
+#include <algorithm>
+
 #include "exchange_verdict.hpp"
 
 namespace kestrava_arm::check {
@@ -10,6 +12,15 @@ using std::chrono::milliseconds;
 // Long enough for any straggler of a complete exchange: the other side's events come within
 // moments of its own.
 constexpr std::chrono::seconds kRememberCompleted{60};
+
+bool IsClientEvent(const std::string& type) {
+  return type == host::kRequestSent || type == host::kResponseReceived;
+}
+
+// Whether two views of a request may be the same request: equal where both carry it.
+bool RequestsAgree(const std::optional<std::string>& a, const std::optional<std::string>& b) {
+  return !a || !b || *a == *b;
+}
 
 bool IsAnswerEvent(const std::string& type) {
   return type == host::kResponseSent || type == host::kResponseReceived;
@@ -38,11 +49,16 @@ ExchangePairer::ExchangePairer(milliseconds default_limit, milliseconds settle)
 
 std::vector<host::RecordedExchange> ExchangePairer::Add(ServiceEvent event, Clock::time_point now) {
   ForgetOldCompleted(now);
-  Key key{event.client_gid, event.sequence};
+  const bool from_client = IsClientEvent(event.event.type);
+  Key key = KeyOf(event, from_client);
   if (completed_.count(key) > 0) {
     return {};
   }
+  if (pending_.count(key) == 0) {
+    key = JoinOtherSide(key, from_client, event.request_yaml);
+  }
   Pending& pending = PendingFor(key, now);
+  (from_client ? pending.client_side : pending.service_side) = true;
   const bool had_request = pending.exchange.request_yaml.has_value();
   const bool answer_event = IsAnswerEvent(event.event.type);
   Merge(pending.exchange, std::move(event));
@@ -84,6 +100,62 @@ std::pair<std::vector<host::RecordedExchange>, std::size_t> ExchangePairer::Take
   pending_.clear();
   begun_.clear();
   return {std::move(answered), awaiting};
+}
+
+ExchangePairer::Key ExchangePairer::KeyOf(const ServiceEvent& event, bool from_client) const {
+  if (!from_client) {
+    const auto client = client_of_service_gid_.find(event.client_gid);
+    if (client != client_of_service_gid_.end()) {
+      return {client->second, event.sequence};
+    }
+  }
+  return {event.client_gid, event.sequence};
+}
+
+// The client names itself by one gid in its events and the service by another (the middleware's
+// id of the client's request writer, response reader or a hash), so the sides' gids are paired
+// by their exchanges: an exchange seen only from the other side, with the same sequence number
+// and request, by a gid not yet paired. Paired once it is unambiguous, and for good.
+ExchangePairer::Key ExchangePairer::JoinOtherSide(const Key& key, bool from_client,
+                                                  const std::optional<std::string>& request) {
+  if ((from_client ? paired_clients_.count(key.first) : client_of_service_gid_.count(key.first)) >
+      0) {
+    return key;
+  }
+  std::optional<Key> partner;
+  for (const auto& [other, pending] : pending_) {
+    const bool other_side_only = from_client ? !pending.client_side : !pending.service_side;
+    const bool other_gid_free = from_client ? client_of_service_gid_.count(other.first) == 0
+                                            : paired_clients_.count(other.first) == 0;
+    if (other.second == key.second && other_side_only && other_gid_free &&
+        RequestsAgree(pending.exchange.request_yaml, request)) {
+      if (partner) {
+        return key;  // ambiguous: several clients of this sequence number at once
+      }
+      partner = other;
+    }
+  }
+  if (!partner) {
+    return key;
+  }
+  const std::string& client_gid = from_client ? key.first : partner->first;
+  const std::string& service_gid = from_client ? partner->first : key.first;
+  client_of_service_gid_.emplace(service_gid, client_gid);
+  paired_clients_.insert(client_gid);
+  const Key joined{client_gid, key.second};
+  if (from_client) {
+    Rekey(*partner, joined);
+  }
+  return joined;
+}
+
+// Files the exchange that was seen from the service's side only under its client's gid.
+void ExchangePairer::Rekey(const Key& from, const Key& to) {
+  auto node = pending_.extract(from);
+  node.key() = to;
+  node.mapped().exchange.client_gid = to.first;
+  pending_.insert(std::move(node));
+  std::replace(begun_.begin(), begun_.end(), from, to);
 }
 
 ExchangePairer::Pending& ExchangePairer::PendingFor(Key key, Clock::time_point now) {

@@ -23,13 +23,14 @@ struct ServiceEvent {
   std::optional<std::string> answer_yaml;
 };
 
-// Gathers the events of the client's and the service's side of each exchange (one client gid
-// and sequence number) into one exchange. An exchange is complete at once when both sides'
-// answer events are in, else `settle` after its first answer event, since only one side may
-// publish events; without an answer, `settle` after the request's own time limit. Complete
-// exchanges are handed out in the order they began, so that a recording lists the requests in
-// the order they were made even when a late one completes after the next. An event of an
-// exchange that is already complete is dropped: each exchange counts once.
+// Gathers the events of the client's and the service's side of each exchange into one exchange:
+// each side's events carry the client's gid as that side knows it and the request's sequence
+// number; the two sides' gids of a client are paired by its first exchange seen from both. An
+// exchange is complete at once when both sides' answer events are in, else `settle` after its first
+// answer event, since only one side may publish events; without an answer, `settle` after the
+// request's own time limit. Complete exchanges are handed out in the order they began, so that a
+// recording lists the requests in the order they were made even when a late one completes after the
+// next. An event of an exchange that is already complete is dropped: each exchange counts once.
 // Times are the watch's own clock at arrival: the events' stamps may come from other machines.
 class ExchangePairer {
  public:
@@ -55,9 +56,14 @@ class ExchangePairer {
     Clock::time_point first_seen;
     std::optional<Clock::time_point> first_answer;
     std::chrono::milliseconds limit;
+    bool client_side = false;   // events of the client seen
+    bool service_side = false;  // events of the service seen
     bool complete = false;
   };
 
+  Key KeyOf(const ServiceEvent& event, bool from_client) const;
+  Key JoinOtherSide(const Key& key, bool from_client, const std::optional<std::string>& request);
+  void Rekey(const Key& from, const Key& to);
   Pending& PendingFor(Key key, Clock::time_point now);
   void MarkComplete(const Key& key, Pending& pending, Clock::time_point now);
   bool Due(const Pending& pending, Clock::time_point now) const;
@@ -68,6 +74,8 @@ class ExchangePairer {
   const std::chrono::milliseconds settle_;
   std::map<Key, Pending> pending_;
   std::deque<Key> begun_;  // the pending exchanges in the order they began
+  std::map<std::string, std::string> client_of_service_gid_;  // the service's gid -> the client's
+  std::set<std::string> paired_clients_;
   // The exchanges completed lately, oldest first, to drop their stragglers for a while.
   std::set<Key> completed_;
   std::deque<std::pair<Clock::time_point, Key>> completed_order_;

@@ -79,8 +79,8 @@ TEST_F(FieldRosbagTest, TheBagHoldsEveryEventAndPlaysTheRecordedRequestsToAFresh
     const auto host =
         RunChild(KESTRAVA_BT_HOST,
                  {"--plugin", KESTRAVA_PLUGIN, "--tree", KESTRAVA_EXAMPLES_DIR "/detect_only.xml",
-                  "--repeat", std::to_string(kRuns), "--tick-period-ms", "10", "--introspection",
-                  "contents"},
+                  "--repeat", std::to_string(kRuns), "--tick-period-ms", "10", "--pause-ms", "100",
+                  "--introspection", "contents"},
                  environment_);
     ASSERT_EQ(ExitStatusOf(host.wait_status), 0) << host.out << host.err;
     EXPECT_EQ(recorder.Stop(SIGINT), 0) << recorder.Output();

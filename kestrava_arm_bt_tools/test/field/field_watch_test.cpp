@@ -85,7 +85,7 @@ std::string MixedAnswersScript() {
   for (const auto& [answer, delay_ms] : MixedAnswers()) {
     const std::int64_t received_ns = ++sequence * 1'000'000'000;
     script += kestrava_arm::host::RecordingLine(
-        {"script",
+        {"5c1",
          sequence,
          {{"REQUEST_RECEIVED", received_ns}, {"RESPONSE_SENT", received_ns + delay_ms * 1'000'000}},
          request,
@@ -106,6 +106,10 @@ const std::string kTree = R"(<root BTCPP_format="4" main_tree_to_execute="Detect
 
 void WriteFile(const std::filesystem::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
+}
+
+bool Offers(const BackgroundChild& service) {
+  return service.AwaitOutput("offering /arm_perception_common", kStartLimit);
 }
 
 class FieldWatchTest : public ::testing::TestWithParam<bool> {
@@ -131,11 +135,8 @@ class FieldWatchTest : public ::testing::TestWithParam<bool> {
     std::vector<std::string> arguments{"--replay", recording.string(), "--replay-delays",
                                        "--introspection", "contents"};
     AddRosArguments(security, {}, arguments);
-    auto service = std::make_unique<BackgroundChild>(KESTRAVA_PERCEPTION_SERVICE, arguments,
-                                                     EnvironmentFor(security));
-    EXPECT_TRUE(service->AwaitOutput("offering /arm_perception_common", kStartLimit))
-        << service->Output();
-    return service;
+    return std::make_unique<BackgroundChild>(KESTRAVA_PERCEPTION_SERVICE, arguments,
+                                             EnvironmentFor(security));
   }
 
   // What each of kRuns runs of the tree published, in order.
@@ -182,6 +183,7 @@ TEST_P(FieldWatchTest, TheWatchAgreesWithTheHostRunForRunAndItsRecordingReplaysT
   std::string watched;
   {
     const auto service = ReplayingService(script_);
+    ASSERT_TRUE(Offers(*service)) << service->Output();
     std::vector<std::string> arguments{"--watch", "--count", std::to_string(kRuns), "--record",
                                        recording_.string()};
     AddRosArguments(check_security, {}, arguments);
@@ -210,6 +212,7 @@ TEST_P(FieldWatchTest, TheWatchAgreesWithTheHostRunForRunAndItsRecordingReplaysT
       << "the watch's lines and the offline judgement's";
 
   const auto replaying = ReplayingService(recording_);
+  ASSERT_TRUE(Offers(*replaying)) << replaying->Output();
   EXPECT_EQ(RunHost("replayed"), first_runs) << "the recording replayed, run for run";
 }
 

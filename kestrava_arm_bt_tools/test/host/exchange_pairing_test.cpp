@@ -69,6 +69,43 @@ TEST(ExchangePairingTest, BothSidesMakeOneExchangeCompleteAtTheLastAnswerEvent) 
       << "the other client's request, unanswered";
 }
 
+// As both middlewares do: the client names itself by one gid, the service it by another.
+TEST(ExchangePairingTest, TheSidesGidsArePairedByAnExchangeSeenFromBothInEitherOrder) {
+  ExchangePairer pairer(kDefaultLimit, kSettle);
+  const Clock::time_point start = Clock::now();
+  // The service's events may come first: the client publishes its request event after sending.
+  pairer.Add(Event("REQUEST_RECEIVED", 1, "5e"), start);
+  pairer.Add(Event("REQUEST_SENT", 1, "c1"), start);
+  pairer.Add(Event("RESPONSE_SENT", 1, "5e"), start);
+  const auto first = pairer.Add(Event("RESPONSE_RECEIVED", 1, "c1"), start);
+  ASSERT_EQ(first.size(), 1U) << "the four events of one exchange";
+  EXPECT_EQ(first[0].client_gid, "c1");
+  EXPECT_EQ(first[0].events.size(), 4U);
+
+  pairer.Add(Event("REQUEST_SENT", 2, "c1"), start);
+  pairer.Add(Event("REQUEST_RECEIVED", 2, "5e"), start);
+  pairer.Add(Event("RESPONSE_RECEIVED", 2, "c1"), start);
+  const auto second = pairer.Add(Event("RESPONSE_SENT", 2, "5e"), start);
+  ASSERT_EQ(second.size(), 1U);
+  EXPECT_EQ(second[0].client_gid, "c1");
+
+  // Two new clients with the same sequence number: the request tells them apart.
+  ServiceEvent other_request = Event("REQUEST_SENT", 1, "c2");
+  other_request.request_yaml = "time_out: 100\n";
+  pairer.Add(other_request, start);
+  pairer.Add(Event("REQUEST_SENT", 1, "c3"), start);
+  pairer.Add(Event("REQUEST_RECEIVED", 1, "77"), start);
+  pairer.Add(Event("RESPONSE_RECEIVED", 1, "c3"), start);
+  const auto third = pairer.Add(Event("RESPONSE_SENT", 1, "77"), start);
+  EXPECT_TRUE(third.empty()) << "held back behind c2's request";
+  const auto due = pairer.TakeDue(start + milliseconds(100) + kSettle);
+  ASSERT_EQ(due.size(), 2U);
+  EXPECT_EQ(due[0].client_gid, "c2");
+  EXPECT_EQ(due[0].events.size(), 1U);
+  EXPECT_EQ(due[1].client_gid, "c3");
+  EXPECT_EQ(due[1].events.size(), 4U);
+}
+
 TEST(ExchangePairingTest, OneSideOnlyCompletesOnceTheOtherSideHadTimeToSpeak) {
   ExchangePairer pairer(kDefaultLimit, kSettle);
   const Clock::time_point start = Clock::now();
