@@ -56,9 +56,12 @@ std::vector<host::RecordedExchange> ExchangePairer::Add(ServiceEvent event, Cloc
   }
   if (pending_.count(key) == 0) {
     key = JoinOtherSide(key, from_client, event.request_yaml);
+    if (completed_.count(key) > 0) {
+      return {};  // the late first event of a side, of an exchange complete without it
+    }
   }
   Pending& pending = PendingFor(key, now);
-  (from_client ? pending.client_side : pending.service_side) = true;
+  (from_client ? pending.sides.client : pending.sides.service) = true;
   const bool had_request = pending.exchange.request_yaml.has_value();
   const bool answer_event = IsAnswerEvent(event.event.type);
   Merge(pending.exchange, std::move(event));
@@ -114,48 +117,63 @@ ExchangePairer::Key ExchangePairer::KeyOf(const ServiceEvent& event, bool from_c
 
 // The client names itself by one gid in its events and the service by another (the middleware's
 // id of the client's request writer, response reader or a hash), so the sides' gids are paired
-// by their exchanges: an exchange seen only from the other side, with the same sequence number
-// and request, by a gid not yet paired. Paired once it is unambiguous, and for good.
+// by their exchanges: an exchange seen only from the other side, pending or lately complete, with
+// the same sequence number and request, by a gid not yet paired. Paired once it is unambiguous,
+// and for good.
 ExchangePairer::Key ExchangePairer::JoinOtherSide(const Key& key, bool from_client,
                                                   const std::optional<std::string>& request) {
   if ((from_client ? paired_clients_.count(key.first) : client_of_service_gid_.count(key.first)) >
       0) {
     return key;
   }
-  std::optional<Key> partner;
+  const auto seen_from_other_side_only = [&](const Key& other, const Sides& sides) {
+    const bool gid_free = from_client ? client_of_service_gid_.count(other.first) == 0
+                                      : paired_clients_.count(other.first) == 0;
+    return other.second == key.second && gid_free && (from_client ? !sides.client : !sides.service);
+  };
+  std::vector<Key> partners;
   for (const auto& [other, pending] : pending_) {
-    const bool other_side_only = from_client ? !pending.client_side : !pending.service_side;
-    const bool other_gid_free = from_client ? client_of_service_gid_.count(other.first) == 0
-                                            : paired_clients_.count(other.first) == 0;
-    if (other.second == key.second && other_side_only && other_gid_free &&
+    if (seen_from_other_side_only(other, pending.sides) &&
         RequestsAgree(pending.exchange.request_yaml, request)) {
-      if (partner) {
-        return key;  // ambiguous: several clients of this sequence number at once
-      }
-      partner = other;
+      partners.push_back(other);
     }
   }
-  if (!partner) {
+  for (const auto& [other, sides] : completed_) {
+    if (seen_from_other_side_only(other, sides)) {
+      partners.push_back(other);
+    }
+  }
+  // None, or several clients of this sequence number at once: nothing to pair yet.
+  if (partners.size() != 1) {
     return key;
   }
-  const std::string& client_gid = from_client ? key.first : partner->first;
-  const std::string& service_gid = from_client ? partner->first : key.first;
+  const Key& partner = partners.front();
+  const std::string& client_gid = from_client ? key.first : partner.first;
+  const std::string& service_gid = from_client ? partner.first : key.first;
   client_of_service_gid_.emplace(service_gid, client_gid);
   paired_clients_.insert(client_gid);
   const Key joined{client_gid, key.second};
   if (from_client) {
-    Rekey(*partner, joined);
+    Rekey(partner, joined);
   }
   return joined;
 }
 
 // Files the exchange that was seen from the service's side only under its client's gid.
 void ExchangePairer::Rekey(const Key& from, const Key& to) {
-  auto node = pending_.extract(from);
-  node.key() = to;
-  node.mapped().exchange.client_gid = to.first;
-  pending_.insert(std::move(node));
-  std::replace(begun_.begin(), begun_.end(), from, to);
+  if (auto node = pending_.extract(from)) {
+    node.key() = to;
+    node.mapped().exchange.client_gid = to.first;
+    pending_.insert(std::move(node));
+    std::replace(begun_.begin(), begun_.end(), from, to);
+  }
+  if (auto node = completed_.extract(from)) {
+    node.key() = to;
+    completed_.insert(std::move(node));
+    for (auto& [when, key] : completed_order_) {
+      key = key == from ? to : key;
+    }
+  }
 }
 
 ExchangePairer::Pending& ExchangePairer::PendingFor(Key key, Clock::time_point now) {
@@ -172,7 +190,7 @@ ExchangePairer::Pending& ExchangePairer::PendingFor(Key key, Clock::time_point n
 
 void ExchangePairer::MarkComplete(const Key& key, Pending& pending, Clock::time_point now) {
   pending.complete = true;
-  completed_.insert(key);
+  completed_.emplace(key, pending.sides);
   completed_order_.emplace_back(now, key);
 }
 

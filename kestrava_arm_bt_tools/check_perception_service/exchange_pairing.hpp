@@ -51,13 +51,16 @@ class ExchangePairer {
 
  private:
   using Key = std::pair<std::string, std::int64_t>;
+  struct Sides {
+    bool client = false;   // events of the client seen
+    bool service = false;  // events of the service seen
+  };
   struct Pending {
     host::RecordedExchange exchange;
     Clock::time_point first_seen;
     std::optional<Clock::time_point> first_answer;
     std::chrono::milliseconds limit;
-    bool client_side = false;   // events of the client seen
-    bool service_side = false;  // events of the service seen
+    Sides sides;
     bool complete = false;
   };
 
@@ -77,7 +80,7 @@ class ExchangePairer {
   std::map<std::string, std::string> client_of_service_gid_;  // the service's gid -> the client's
   std::set<std::string> paired_clients_;
   // The exchanges completed lately, oldest first, to drop their stragglers for a while.
-  std::set<Key> completed_;
+  std::map<Key, Sides> completed_;
   std::deque<std::pair<Clock::time_point, Key>> completed_order_;
 };
 

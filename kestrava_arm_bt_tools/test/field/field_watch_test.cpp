@@ -3,6 +3,7 @@
 // their events, check_perception_service --watch judging every exchange beside them, its recording
 // replayed and judged offline; plainly and under SROS2, each program in its enclave.
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -62,6 +63,19 @@ std::vector<Outcome> OutcomesOf(const YAML::Node& list) {
     outcomes.push_back(OutcomeOf(entry));
   }
   return outcomes;
+}
+
+// Where two lists of outcomes part, for a failure message: gtest prints only their beginnings.
+std::string WhereTheyDiffer(const std::vector<Outcome>& a, const std::vector<Outcome>& b) {
+  std::ostringstream text;
+  text << "sizes " << a.size() << " and " << b.size();
+  for (std::size_t index = 0; index < std::min(a.size(), b.size()); ++index) {
+    if (!(a[index] == b[index])) {
+      text << "; first difference at run " << index + 1 << ": " << a[index] << " and " << b[index];
+      break;
+    }
+  }
+  return text.str();
 }
 
 // The answers the first service gives in turn, one of them after the run's time limit.
@@ -205,15 +219,19 @@ TEST_P(FieldWatchTest, TheWatchAgreesWithTheHostRunForRunAndItsRecordingReplaysT
       KESTRAVA_CHECK_PROGRAM, {"--answers-from", recording_.string(), "--json", report},
       EnvironmentFor(kestrava::test::kNoSecurity));
   EXPECT_EQ(kestrava::test::ExitStatusOf(offline.wait_status), 1) << offline.out << offline.err;
-  EXPECT_EQ(OutcomesOf(YAML::LoadFile(report)["verdicts"]), first_runs)
-      << "the verdicts on the recording, exchange for run";
+  const std::vector<Outcome> verdicts = OutcomesOf(YAML::LoadFile(report)["verdicts"]);
+  EXPECT_EQ(verdicts, first_runs) << "the verdicts on the recording, exchange for run: "
+                                  << WhereTheyDiffer(verdicts, first_runs) << "\n"
+                                  << ReadWholeFile(recording_);
   EXPECT_EQ(ExchangeLines(offline.out).size(), first_runs.size()) << offline.out;
   EXPECT_EQ(ExchangeLines(watched), ExchangeLines(offline.out))
       << "the watch's lines and the offline judgement's";
 
   const auto replaying = ReplayingService(recording_);
   ASSERT_TRUE(Offers(*replaying)) << replaying->Output();
-  EXPECT_EQ(RunHost("replayed"), first_runs) << "the recording replayed, run for run";
+  const std::vector<Outcome> replayed_runs = RunHost("replayed");
+  EXPECT_EQ(replayed_runs, first_runs)
+      << "the recording replayed, run for run: " << WhereTheyDiffer(replayed_runs, first_runs);
 }
 
 INSTANTIATE_TEST_SUITE_P(Security, FieldWatchTest, ::testing::Values(false, true),

@@ -106,6 +106,25 @@ TEST(ExchangePairingTest, TheSidesGidsArePairedByAnExchangeSeenFromBothInEitherO
   EXPECT_EQ(due[1].events.size(), 4U);
 }
 
+// The watch starts while a host is being discovered: the first exchange completes with the
+// service's events alone, and the client's come after.
+TEST(ExchangePairingTest, TheLateEventsOfASideOfACompleteExchangeCountForNothing) {
+  ExchangePairer pairer(kDefaultLimit, kSettle);
+  const Clock::time_point start = Clock::now();
+  pairer.Add(Event("REQUEST_RECEIVED", 1, "5e"), start);
+  pairer.Add(Event("RESPONSE_SENT", 1, "5e"), start);
+  ASSERT_EQ(pairer.TakeDue(start + kSettle).size(), 1U);
+  EXPECT_TRUE(pairer.Add(Event("REQUEST_SENT", 1, "c1"), start + kSettle).empty());
+  EXPECT_TRUE(pairer.Add(Event("RESPONSE_RECEIVED", 1, "c1"), start + kSettle).empty());
+  EXPECT_TRUE(pairer.TakeDue(start + kDefaultLimit * 2).empty()) << "counted once";
+
+  pairer.Add(Event("REQUEST_SENT", 2, "c1"), start);
+  pairer.Add(Event("REQUEST_RECEIVED", 2, "5e"), start);
+  pairer.Add(Event("RESPONSE_SENT", 2, "5e"), start);
+  EXPECT_EQ(pairer.Add(Event("RESPONSE_RECEIVED", 2, "c1"), start).size(), 1U)
+      << "the sides' gids were paired by the first exchange";
+}
+
 TEST(ExchangePairingTest, OneSideOnlyCompletesOnceTheOtherSideHadTimeToSpeak) {
   ExchangePairer pairer(kDefaultLimit, kSettle);
   const Clock::time_point start = Clock::now();
