@@ -44,6 +44,25 @@ void Merge(host::RecordedExchange& exchange, ServiceEvent&& event) {
 
 }  // namespace
 
+// The events, documents and sides of `other` added to `into`, which began first.
+void ExchangePairer::MergeSides(Pending& into, Pending&& other) {
+  for (host::RecordedEvent& event : other.exchange.events) {
+    into.exchange.events.push_back(std::move(event));
+  }
+  if (!into.exchange.request_yaml) {
+    into.exchange.request_yaml = std::move(other.exchange.request_yaml);
+  }
+  if (!into.exchange.answer_yaml) {
+    into.exchange.answer_yaml = std::move(other.exchange.answer_yaml);
+  }
+  if (!into.first_answer) {
+    into.first_answer = other.first_answer;
+  }
+  into.sides.client = into.sides.client || other.sides.client;
+  into.sides.service = into.sides.service || other.sides.service;
+  into.complete = into.complete || other.complete;
+}
+
 ExchangePairer::ExchangePairer(milliseconds default_limit, milliseconds settle)
     : default_limit_(default_limit), settle_(settle) {}
 
@@ -152,27 +171,46 @@ ExchangePairer::Key ExchangePairer::JoinOtherSide(const Key& key, bool from_clie
   const std::string& service_gid = from_client ? partner.first : key.first;
   client_of_service_gid_.emplace(service_gid, client_gid);
   paired_clients_.insert(client_gid);
-  const Key joined{client_gid, key.second};
-  if (from_client) {
-    Rekey(partner, joined);
-  }
-  return joined;
+  const std::string joined_gid = client_gid;
+  Refile(service_gid, joined_gid);
+  return {joined_gid, key.second};
 }
 
-// Files the exchange that was seen from the service's side only under its client's gid.
-void ExchangePairer::Rekey(const Key& from, const Key& to) {
-  if (auto node = pending_.extract(from)) {
-    node.key() = to;
-    node.mapped().exchange.client_gid = to.first;
-    pending_.insert(std::move(node));
-    std::replace(begun_.begin(), begun_.end(), from, to);
-  }
-  if (auto node = completed_.extract(from)) {
-    node.key() = to;
-    completed_.insert(std::move(node));
-    for (auto& [when, key] : completed_order_) {
-      key = key == from ? to : key;
+// Files the exchanges seen from the service's side only, pending or complete, under their
+// client's gid, so that the later events of any of them join it.
+void ExchangePairer::Refile(const std::string& service_gid, const std::string& client_gid) {
+  const auto refiled = [&](Key key) {
+    if (key.first == service_gid) {
+      key.first = client_gid;
     }
+    return key;
+  };
+  std::map<Key, Pending> pending;
+  for (auto& [key, exchange] : pending_) {
+    exchange.exchange.client_gid = refiled(key).first;
+    auto [filed, inserted] = pending.try_emplace(refiled(key), std::move(exchange));
+    if (!inserted) {
+      // The client's side of the same exchange, seen before the gids were paired.
+      MergeSides(filed->second, std::move(exchange));
+    }
+  }
+  pending_ = std::move(pending);
+  std::map<Key, Sides> completed;
+  for (const auto& [key, sides] : completed_) {
+    Sides& filed = completed[refiled(key)];
+    filed.client = filed.client || sides.client;
+    filed.service = filed.service || sides.service;
+  }
+  completed_ = std::move(completed);
+  std::deque<Key> begun;
+  for (const Key& key : begun_) {
+    if (std::find(begun.begin(), begun.end(), refiled(key)) == begun.end()) {
+      begun.push_back(refiled(key));
+    }
+  }
+  begun_ = std::move(begun);
+  for (auto& [when, key] : completed_order_) {
+    key = refiled(key);
   }
 }
 

@@ -66,7 +66,8 @@ class ExchangePairer {
 
   Key KeyOf(const ServiceEvent& event, bool from_client) const;
   Key JoinOtherSide(const Key& key, bool from_client, const std::optional<std::string>& request);
-  void Rekey(const Key& from, const Key& to);
+  void Refile(const std::string& service_gid, const std::string& client_gid);
+  static void MergeSides(Pending& into, Pending&& other);
   Pending& PendingFor(Key key, Clock::time_point now);
   void MarkComplete(const Key& key, Pending& pending, Clock::time_point now);
   bool Due(const Pending& pending, Clock::time_point now) const;
