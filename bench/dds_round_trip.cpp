@@ -10,7 +10,9 @@
 //              end by the host's own code, its duration the one the host reports.
 // The difference between neighbouring steps is what that part of a run costs. Each step also
 // marks the moments of its runs (the node's run through its tree's status changes), and the
-// segments between them say where within a run the time goes.
+// segments between them say where within a run the time goes. With --introspection the node's
+// client publishes its service events (the other steps' clients never do): node_run then shows
+// what they cost a run.
 #include <algorithm>
 #include <chrono>
 #include <functional>
@@ -29,6 +31,7 @@
 #include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
 #include "kestrava_arm_behavior_tree/contract/perception_contract.hpp"
 #include "kestrava_arm_host/command_line.hpp"
+#include "kestrava_arm_host/introspection_option.hpp"
 #include "kestrava_arm_host/service_discovery.hpp"
 #include "kestrava_arm_perception_srvs/srv/arm_perception_common.hpp"
 #include "node_factory.hpp"
@@ -58,6 +61,7 @@ struct BenchOptions {
   int runs = 2000;
   int rounds = 3;
   std::string only_step;  // empty: all steps
+  kestrava_arm::bt::IntrospectionMode introspection = kestrava_arm::bt::IntrospectionMode::kOff;
   bool help = false;
 };
 
@@ -85,6 +89,7 @@ std::vector<OptionDefinition> BenchOptionDefinitions(BenchOptions& options) {
        }},
       {"--only", "STEP", "run this step alone, e.g. for counting its instructions",
        [&options](const std::string& value) { options.only_step = value; }},
+      kestrava_arm::host::IntrospectionOption("the node_run step's client", options.introspection),
       {"--help", "", "show this help and exit",
        [&options](const std::string&) { options.help = true; }},
   };
@@ -209,6 +214,10 @@ class HostedTree {
         schedule_{options.tick_period, std::chrono::milliseconds(30000)} {
     blackboard_->set(kestrava_arm::bt::kSharedNodeKey, node);
     blackboard_->set(kestrava_arm::bt::kServiceNameKey, options.service_name);
+    if (options.introspection != kestrava_arm::bt::IntrospectionMode::kOff) {
+      blackboard_->set(kestrava_arm::bt::kIntrospectionKey,
+                       std::string(kestrava_arm::bt::IntrospectionModeName(options.introspection)));
+    }
     tree_ = kestrava_arm::host::BuildTree(factory_, options.tree_file, blackboard_);
     code_entries_ = kestrava_arm::host::CodeEntriesOf(tree_);
     marks_ = std::make_unique<StatusMarks>(tree_);

@@ -9,6 +9,8 @@
 #   ROS_SETUP      script to source first (default: /opt/ros/$DISTRO/setup.bash)
 #   MIDDLEWARES    (default: rmw_fastrtps_cpp rmw_cyclonedds_cpp)
 #   ROS_DOMAIN_ID  (default: 126), away from other users of the machine
+#   INTROSPECTION  off (default), metadata or contents: the service events of the service, of the
+#                  node_run step's client and of bt_host's (ROS 2 Jazzy on)
 # Extra arguments go to dds_round_trip, e.g. --runs 2000 --rounds 3.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -31,7 +33,8 @@ plugin=$workspace/install/kestrava_arm_behavior_tree/lib/libdetect_toilet_info_n
 tree=$root/kestrava_arm_bt_tools/examples/detect_toilet.xml
 cmake -DKESTRAVA_BUILD_DDS_BENCHMARK=ON "$build" >/dev/null
 cmake --build "$build" --target dds_round_trip >/dev/null
-bench=("$build/dds_round_trip" --plugin "$plugin" --tree "$tree")
+introspection=(--introspection "${INTROSPECTION:-off}")
+bench=("$build/dds_round_trip" --plugin "$plugin" --tree "$tree" "${introspection[@]}")
 output=$(mktemp)
 service_pid=
 stop_service() {
@@ -71,7 +74,7 @@ instructions_per_run() {
 for rmw in "${middlewares[@]}"; do
   export RMW_IMPLEMENTATION=$rmw
   "$build/simulated_perception_service" \
-    --response "$root/kestrava_arm_bt_tools/examples/responses/success.yaml" \
+    --response "$root/kestrava_arm_bt_tools/examples/responses/success.yaml" "${introspection[@]}" \
     >/dev/null 2>&1 &
   service_pid=$!
   echo "Load average at start: $(cut -d' ' -f1-3 /proc/loadavg); $(date -u '+%Y-%m-%d %H:%M') UTC"
@@ -81,6 +84,7 @@ for rmw in "${middlewares[@]}"; do
   # bt_host itself, after the benchmark rather than interleaved: the same runs in a process of
   # their own, as a user starts them.
   "$build/bt_host" --plugin "$plugin" --tree "$tree" --tick-period-ms 10 --repeat 2000 \
+    "${introspection[@]}" \
     --summary-json "$output.json" >/dev/null
   echo "bt_host --repeat 2000, run time (ms): $(sed -n 's/^ "run_time_ms": \(.*\),$/\1/p' "$output.json")"
   if [[ ${COUNT:-0} == 1 ]]; then

@@ -4,6 +4,7 @@
 
 #include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
 #include "kestrava_arm_host/command_line.hpp"
+#include "kestrava_arm_host/introspection_option.hpp"
 #include "tree_observers.hpp"
 
 namespace kestrava_arm::host {
@@ -22,6 +23,10 @@ std::pair<std::string, std::string> ParseEntry(const std::string& text) {
   if (key == bt::kSharedNodeKey || key == bt::kServiceNameKey) {
     throw UsageError("--set cannot write '" + key + "': the host sets it (use --service for " +
                      bt::kServiceNameKey + ")");
+  }
+  // The option checks at start that this build can publish service events.
+  if (key == bt::kIntrospectionKey) {
+    throw UsageError("--set cannot write '" + key + "': use --introspection");
   }
   return {std::move(key), text.substr(equals + 1)};
 }
@@ -75,6 +80,10 @@ std::vector<OptionDefinition> HostOptionDefinitions(HostOptions& options) {
        "perception service name, put on the blackboard as \"arm_perception_service\" "
        "(default: /arm_perception_common)",
        [&options](const std::string& value) { options.service_name = value; }},
+      IntrospectionOption(
+          std::string("the DetectToiletInfo nodes' client (the blackboard entry \"") +
+              bt::kIntrospectionKey + "\"), and with --simulate the simulated service too,",
+          options.introspection),
       {"--set", "KEY=VALUE",
        "put a text entry on the blackboard, e.g. task_info=task_uid:42;task_name:bowl, "
        "toilet_data_path=..., camera_frame_id=...; repeatable",

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "kestrava_arm_behavior_tree/common/service_introspection.hpp"
+
 namespace kestrava_arm::host {
 
 struct HostOptions {
@@ -17,6 +19,8 @@ struct HostOptions {
   std::chrono::milliseconds deadline{30000};  // zero: no deadline
   std::optional<std::string> response_file;   // --simulate
   std::chrono::milliseconds reply_delay{0};
+  // --introspection: of the nodes' client (the blackboard entry) and of the simulated service
+  bt::IntrospectionMode introspection = bt::IntrospectionMode::kOff;
   std::optional<std::chrono::milliseconds> service_wait;  // --wait-for-service-ms
   std::optional<int> repeat;                // --repeat: runs in this process, then a summary
   std::chrono::milliseconds pause{0};       // --pause-ms between repeated runs

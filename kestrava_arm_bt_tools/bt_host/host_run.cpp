@@ -40,7 +40,7 @@ std::unique_ptr<SimulatedPerceptionService> OfferServiceIfAsked(const rclcpp::No
   }
   return std::make_unique<SimulatedPerceptionService>(
       node, SimulatedServiceConfig{options.service_name, ReadTextFile(*options.response_file),
-                                   options.reply_delay});
+                                   options.reply_delay, options.introspection});
 }
 
 void AwaitPerceptionService(const rclcpp::Node::SharedPtr& node, const HostOptions& options) {
@@ -63,6 +63,11 @@ BT::Blackboard::Ptr MakeBlackboard(const rclcpp::Node::SharedPtr& node,
   BT::Blackboard::Ptr blackboard = BT::Blackboard::create();
   blackboard->set(bt::kSharedNodeKey, node);
   blackboard->set(bt::kServiceNameKey, options.service_name);
+  // Absent rather than "off", so that a host without the option shows the blackboard it always has.
+  if (options.introspection != bt::IntrospectionMode::kOff) {
+    blackboard->set(bt::kIntrospectionKey,
+                    std::string(bt::IntrospectionModeName(options.introspection)));
+  }
   for (const auto& [key, value] : options.entries) {
     blackboard->set(key, value);
   }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,12 @@ struct CheckOptions {
   int rounds = 10;
   std::chrono::milliseconds time_limit{2000};
   std::chrono::milliseconds service_wait{10000};
+
+  // Watch: the events of a running system, instead of sending requests.
+  bool watch = false;
+  std::optional<std::size_t> watch_count;                   // stop after this many exchanges
+  std::optional<std::chrono::milliseconds> watch_duration;  // stop after this long
+  std::string record_file;                                  // write every exchange here
 
   std::string junit_file;
   std::string json_file;

@@ -1,5 +1,6 @@
 // check_perception_service: tells the perception team whether DetectToiletInfo takes the answers
-// of their service, live or from saved answer documents. See --help.
+// of their service, live, from saved answer documents or by watching a running system. See
+// --help.
 
 #include <exception>
 #include <iostream>
@@ -9,6 +10,7 @@
 #include "check_report.hpp"
 #include "exchange_verdict.hpp"
 #include "exit_status.hpp"
+#include "field_watch.hpp"
 #include "kestrava_arm_host/command_line.hpp"
 #include "kestrava_arm_host/field_recording.hpp"
 #include "kestrava_arm_host/report_file.hpp"
@@ -93,6 +95,9 @@ int JudgeRecording(const std::string& path, ReportFiles& files) {
 }
 
 int Check(int argc, const char* const argv[], const CheckOptions& options) {
+  if (options.watch) {
+    return RunFieldWatch(argc, argv, options);
+  }
   ReportFiles files = OpenReportFiles(options);
   if (!options.recording_file.empty()) {
     return JudgeRecording(options.recording_file, files);
@@ -117,6 +122,8 @@ int main(int argc, char* argv[]) {
   }
   try {
     return Check(argc, argv, options);
+  } catch (const kestrava_arm::host::UsageError& error) {
+    return Fail(kExitUsage, error.what());
   } catch (const std::exception& error) {
     return Fail(kExitSetup, error.what());
   }

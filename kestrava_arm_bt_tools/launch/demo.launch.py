@@ -26,8 +26,8 @@ def generate_launch_description():
         'response',
         default_value=PathJoinSubstitution([share, 'examples', 'responses', 'success.yaml']),
         description='the answer the simulated service gives to every request')
-    # Declares the host's arguments, "service" and "keystore" among them, and sets the security
-    # variables, before the service reads them.
+    # Declares the host's arguments, "service", "introspection" and "keystore" among them, and
+    # sets the security variables, before the service reads them.
     host = IncludeLaunchDescription(
         PythonLaunchDescriptionSource(PathJoinSubstitution([share, 'launch', 'host.launch.py'])))
     service = Node(
@@ -37,6 +37,7 @@ def generate_launch_description():
         arguments=[
             '--response', LaunchConfiguration('response'),
             '--service', LaunchConfiguration('service'),
+            '--introspection', LaunchConfiguration('introspection'),
         ],
         ros_arguments=['--enclave', '/kestrava/perception'])
     return LaunchDescription([response, host, service])

@@ -34,6 +34,10 @@ def host_arguments():
         DeclareLaunchArgument(
             'deadline_ms', default_value='30000',
             description='halt the tree if it still runs after this many milliseconds; 0: never'),
+        DeclareLaunchArgument(
+            'introspection', default_value='off',
+            description='service events of the perception link: off, metadata or contents '
+                        '(ROS 2 Jazzy on)'),
     ]
 
 
@@ -80,6 +84,7 @@ def host_node():
             '--service', LaunchConfiguration('service'),
             '--tick-period-ms', LaunchConfiguration('tick_period_ms'),
             '--deadline-ms', LaunchConfiguration('deadline_ms'),
+            '--introspection', LaunchConfiguration('introspection'),
         ],
         ros_arguments=['--enclave', '/kestrava/bt_host'],
         on_exit=Shutdown(reason='bt_host ended'))

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Writes the SROS2 policy of the perception link for the names a robot uses: the policy file with
 the host's and the perception service's profiles bound to the node names given, the service
-renamed, the check's enclave left out if asked, and its includes resolved, so that the file
-written is the whole policy signed. Called by make-keystore.sh; an option not given leaves what
+renamed (with its event topic), the check's enclave left out if asked, and its includes resolved,
+so that the file written is the whole policy signed. Called by make-keystore.sh; an option not given leaves what
 the policy says.
 """
 import argparse
@@ -15,6 +15,7 @@ HOST_ENCLAVE = "/kestrava/bt_host"
 PERCEPTION_ENCLAVE = "/kestrava/perception"
 CHECK_ENCLAVE = "/kestrava/check"
 NAME_PART = re.compile(r"[A-Za-z_][A-Za-z0-9_]*")
+EVENT_TOPIC_SUFFIX = "/_service_event"
 XML_BASE = "{http://www.w3.org/XML/1998/namespace}base"
 
 
@@ -49,6 +50,10 @@ def rename_service(policy, service):
     # The service elements of the policy itself: those of the includes name each node's own.
     for element in policy.iter("service"):
         element.text = service
+    # The service's event topic, whose name ROS 2 derives from the service's.
+    for element in policy.iter("topic"):
+        if element.text.endswith(EVENT_TOPIC_SUFFIX):
+            element.text = service + EVENT_TOPIC_SUFFIX
 
 
 def main():

@@ -8,6 +8,7 @@
 
 #include "kestrava_arm_host/command_line.hpp"
 #include "kestrava_arm_host/field_recording.hpp"
+#include "kestrava_arm_host/introspection_option.hpp"
 #include "kestrava_arm_host/report_text.hpp"
 #include "kestrava_arm_host/ros_security.hpp"
 #include "kestrava_arm_host/simulated_perception_service.hpp"
@@ -47,6 +48,7 @@ std::vector<OptionDefinition> ServiceOptionDefinitions(ServiceOptions& options) 
        [&options](const std::string& value) {
          options.config.reply_delay = ParseMilliseconds("--reply-delay-ms", value);
        }},
+      kestrava_arm::host::IntrospectionOption("the service", options.config.introspection),
       {"--help", "", "show this help and exit",
        [&options](const std::string&) { options.help = true; }},
   };

@@ -127,9 +127,21 @@ SimulatedPerceptionService::SimulatedPerceptionService(const rclcpp::Node::Share
     // The middleware's words do not always name the service (under SROS2 permissions, say).
     throw std::runtime_error("cannot offer " + name + ": " + error.what());
   }
-  responder_->log().info("offering {}, answering with {}; reply delay {} ms",
+  const bt::IntrospectionMode introspection = responder_->config().introspection;
+  std::string events;
+  if (introspection != bt::IntrospectionMode::kOff) {
+    try {
+      bt::ConfigureIntrospection(*service_, *node, introspection);
+    } catch (const std::exception& error) {
+      throw std::runtime_error("cannot publish the service events of " + name + ": " +
+                               error.what());
+    }
+    events = std::string(", publishing the ") + bt::IntrospectionModeName(introspection) +
+             " of its service events";
+  }
+  responder_->log().info("offering {}, answering with {}; reply delay {} ms{}",
                          service_->get_service_name(), responder_->config().answers.Description(),
-                         responder_->config().reply_delay.count());
+                         responder_->config().reply_delay.count(), events);
 }
 
 SimulatedPerceptionService::~SimulatedPerceptionService() {

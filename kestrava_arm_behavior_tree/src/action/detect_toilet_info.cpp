@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <exception>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -11,6 +12,7 @@
 #include <fmt/format.h>
 
 #include "behaviortree_cpp/bt_factory.h"
+#include "kestrava_arm_behavior_tree/common/service_introspection.hpp"
 #include "kestrava_arm_behavior_tree/common/utils.hpp"
 
 namespace kestrava_arm::bt {
@@ -68,6 +70,49 @@ std::optional<std::string> ReadSetting(const BT::Blackboard& blackboard, const c
     return value;
   }
   return std::nullopt;
+}
+
+// The refusal of the introspection entry: the node then has no client, so that every run ends
+// as the service-unavailable status says, never silently without the events asked for.
+void RefuseIntrospection(const std::string& text, const std::string& reason) {
+  LOG_ERROR("Refused blackboard entry {} \"{}\": {}; every run fails with {}.", kIntrospectionKey,
+            text, reason, kStatusServiceUnavailable);
+}
+
+// The service events the host asked for: none when the entry is absent; nothing, with the reason
+// logged, for a text that names no mode or a mode this build cannot do.
+std::optional<IntrospectionMode> ReadIntrospection(const BT::Blackboard& blackboard) {
+  std::string text;
+  if (ReadEntry(blackboard, kIntrospectionKey, text) == EntryPlace::kNowhere) {
+    return IntrospectionMode::kOff;
+  }
+  const std::optional<IntrospectionMode> mode = ParseIntrospectionMode(text);
+  if (!mode) {
+    RefuseIntrospection(text, "expected off, metadata or contents");
+    return std::nullopt;
+  }
+  const std::optional<std::string> unsupported = IntrospectionUnsupported();
+  if (*mode != IntrospectionMode::kOff && unsupported) {
+    RefuseIntrospection(text, *unsupported);
+    return std::nullopt;
+  }
+  return mode;
+}
+
+// False, with the reason logged, when the middleware refuses the events' publisher (an SROS2
+// policy without the permission, say).
+bool PublishServiceEvents(rclcpp::Client<ArmPerceptionCommon>& client, rclcpp::Node& node,
+                          IntrospectionMode mode) {
+  const char* const name = IntrospectionModeName(mode);
+  try {
+    ConfigureIntrospection(client, node, mode);
+  } catch (const std::exception& error) {
+    RefuseIntrospection(name, error.what());
+    return false;
+  }
+  LOG_INFO("DetectToiletInfo publishes the {} of its service events on {}/_service_event.", name,
+           client.get_service_name());
+  return true;
 }
 
 void LogTaskIdentity(const std::string& task_info) {
@@ -160,8 +205,17 @@ DetectToiletInfo::DetectToiletInfo(const std::string& name, const BT::NodeConfig
               WhereLookedFor(blackboard, "it"));
     return;
   }
+  const std::optional<IntrospectionMode> introspection = ReadIntrospection(blackboard);
+  if (!introspection) {
+    return;
+  }
   client_ = node_->create_client<ArmPerceptionCommon>(service_name);
   LOG_INFO("toilet detect service name: {}.", service_name);
+  // Off costs nothing: no call at all, as before introspection existed.
+  if (*introspection != IntrospectionMode::kOff &&
+      !PublishServiceEvents(*client_, *node_, *introspection)) {
+    client_.reset();
+  }
 }
 
 bool DetectToiletInfo::ReadSharedNode(const BT::Blackboard& blackboard) {

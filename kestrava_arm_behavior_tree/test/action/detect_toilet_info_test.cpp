@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kestrava_arm_behavior_tree/action/detect_toilet_info_codes_and_keys.hpp"
+#include "kestrava_arm_behavior_tree/common/service_introspection.hpp"
 #include "kestrava_arm_behavior_tree/contract/perception_contract.hpp"
 #include "kestrava_arm_testing/child_process.hpp"
 #include "log_capture.hpp"
@@ -393,6 +394,53 @@ TEST_F(DetectToiletInfoTest, ConstructorEndStates) {
   board->set("arm_perception_service", std::string("bad name"));
   EXPECT_THROW(auto tree = harness_.factory().createTreeFromText(xml, board),
                std::invalid_argument);
+}
+
+// A mode the build cannot do and a text that is no mode are refused at construction, and then
+// every run ends as an unavailable service does; "off" costs not even a log line.
+TEST_F(DetectToiletInfoTest, IntrospectionEntryIsFollowedOrRefusedAtConstruction) {
+  harness_.service().AnswerAllWith(SuccessAnswer());
+  const std::vector<std::string> common_lines = {"[INFO] DetectToiletInfo construct...",
+                                                 "[INFO] Succeed to get node from blackboard."};
+  const auto refused = [&](const std::string& text, const std::string& reason) {
+    std::vector<std::string> lines = common_lines;
+    lines.push_back("[ERROR] Refused blackboard entry perception_introspection \"" + text +
+                    "\": " + reason + "; every run fails with 102501005.");
+    return lines;
+  };
+  std::vector<std::string> off_lines = common_lines;
+  off_lines.emplace_back("[INFO] toilet detect service name: /arm_perception_common.");
+  std::vector<std::string> contents_lines = off_lines;
+  contents_lines.emplace_back(
+      "[INFO] DetectToiletInfo publishes the contents of its service events on "
+      "/arm_perception_common/_service_event.");
+  const std::optional<std::string> unsupported = IntrospectionUnsupported();
+  struct Case {
+    std::string text;
+    std::vector<std::string> construction_lines;
+  };
+  const std::vector<Case> cases = {
+      {"off", off_lines},
+      {"verbose", refused("verbose", "expected off, metadata or contents")},
+      {"Contents", refused("Contents", "expected off, metadata or contents")},
+      {"contents", unsupported ? refused("contents", *unsupported) : contents_lines},
+  };
+  for (const auto& c : cases) {
+    auto board = harness_.CreateHostBlackboard();
+    board->set(kIntrospectionKey, c.text);
+    LogCapture log;
+    auto tree = harness_.CreateTree("60000", board);
+    EXPECT_EQ(log.Lines(), c.construction_lines) << c.text;
+    const bool refused_entry = c.construction_lines.back().rfind("[ERROR]", 0) == 0;
+    for (int run = 0; run < 2; ++run) {
+      EXPECT_EQ(TickUntilDone(tree),
+                refused_entry ? BT::NodeStatus::FAILURE : BT::NodeStatus::SUCCESS)
+          << c.text;
+      EXPECT_EQ(board->get<int>("status_code"),
+                refused_entry ? kStatusServiceUnavailable : kStatusSucceeded)
+          << c.text;
+    }
+  }
 }
 
 // The node alone in a SubTree whose attributes are `remapping`; its outputs go to the root.

@@ -192,6 +192,10 @@ INSTANTIATE_TEST_SUITE_P(
                  {"--answers-from", kExamples + "/recordings/detect_only.jsonl", "--rounds", "3"},
                  2,
                  "it cannot be combined with --rounds"},
+        ExitCase{
+            "WatchWithAReport", {"--watch", "--json", "watch.json"}, 2, "--watch writes no report"},
+        ExitCase{
+            "WatchOptionWithoutWatch", {"--record", "watch.jsonl"}, 2, "--record needs --watch"},
         ExitCase{"UnreadableRecording",
                  {"--answers-from", "/nonexistent.jsonl"},
                  3,

@@ -197,6 +197,51 @@ INSTANTIATE_TEST_SUITE_P(
                        3, "cannot write '/nonexistent/summary.json': No such file or directory"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Introspection is refused at start, before anything runs, unless it is a mode this build can do;
+// the option is the one way to ask for it, so that the check at start cannot be bypassed.
+TEST(IntrospectionOptionTest, IsRefusedAtStartUnlessTheBuildCanPublishServiceEvents) {
+  const std::string refusal =
+      "bt_host: --introspection contents: service introspection needs ROS "
+      "2 Jazzy or later; this build has rclcpp 16.0.11, of ROS 2 Humble";
+  for (const auto& [arguments, message] :
+       std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--introspection", "verbose"},
+            "--introspection needs off, metadata or contents, not 'verbose'"},
+           {{"--set", "perception_introspection=off"},
+            "--set cannot write 'perception_introspection': use --introspection"}}) {
+    const HostRun run = RunHost(ExampleTreeWith(arguments));
+    EXPECT_EQ(run.exit_code, 2) << run.out << run.err;
+    EXPECT_THAT(run.err, HasSubstr(message));
+    EXPECT_THAT(run.out, Not(HasSubstr("DetectToiletInfo construct")));
+  }
+  const HostRun contents =
+      RunHost(ExampleTreeWith({"--simulate", Answer("success"), "--introspection", "contents"}));
+  if (KESTRAVA_SERVICE_INTROSPECTION) {
+    EXPECT_EQ(contents.exit_code, 0) << contents.out << contents.err;
+    EXPECT_THAT(contents.out, HasSubstr("publishing the contents of its service events"));
+    EXPECT_THAT(contents.out, HasSubstr("DetectToiletInfo publishes the contents of its service "
+                                        "events on /arm_perception_common/_service_event."));
+  } else {
+    EXPECT_EQ(contents.exit_code, 2) << contents.out << contents.err;
+    EXPECT_THAT(contents.err, HasSubstr(refusal));
+    EXPECT_EQ(contents.out, "");
+  }
+#ifdef KESTRAVA_SIMULATED_SERVICE
+  std::vector<std::pair<std::string, std::string>> service_refusals = {
+      {"verbose", "--introspection needs off, metadata or contents, not 'verbose'"}};
+  if (!KESTRAVA_SERVICE_INTROSPECTION) {
+    service_refusals.emplace_back("contents", refusal.substr(std::string("bt_host: ").size()));
+  }
+  for (const auto& [mode, message] : service_refusals) {
+    const auto service = kestrava::test::RunChild(
+        KESTRAVA_SIMULATED_SERVICE, {"--response", Answer("success"), "--introspection", mode},
+        ChildEnvironment());
+    EXPECT_EQ(kestrava::test::ExitStatusOf(service.wait_status), 2) << service.out << service.err;
+    EXPECT_THAT(service.err, HasSubstr("simulated_perception_service: " + message));
+  }
+#endif
+}
+
 // A stop during the pause between runs ends the host with the runs so far, without another one.
 TEST(RepeatedRunsTest, AStopDuringAPauseStartsNoFurtherRun) {
   const kestrava::test::TemporaryFolder folder;

@@ -16,10 +16,18 @@
 
 #include "kestrava_arm_testing/child_process.hpp"
 #include "kestrava_arm_testing/ros_domain.hpp"
+#include "secure_processes.hpp"
 
 namespace {
 
+using kestrava::test::AddRosArguments;
 using kestrava::test::BackgroundChild;
+using kestrava::test::EnvironmentFor;
+using kestrava::test::kCheckEnclave;
+using kestrava::test::kHostEnclave;
+using kestrava::test::kNoSecurity;
+using kestrava::test::kPerceptionEnclave;
+using kestrava::test::Security;
 using ::testing::AnyOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -31,43 +39,12 @@ const std::string kForgedAnswer = KESTRAVA_FORGED_ANSWER;
 const std::string kAnyPose = "toilet at translation [";
 const std::string kTrustedPose = "toilet at translation [0.42, -0.1, 0.35]";
 const std::string kForgedPose = "toilet at translation [9.99, 9.99, 9.99]";
-const std::string kHostEnclave = "/kestrava/bt_host";
-const std::string kPerceptionEnclave = "/kestrava/perception";
-const std::string kCheckEnclave = "/kestrava/check";
 const std::string kDefaultService = "/arm_perception_common";
-
-// How a process starts: in an enclave of a keystore with security enforced, or, with no
-// keystore, without security whatever the test's own environment says.
-struct Security {
-  std::string keystore;
-  std::string enclave;
-};
-const Security kNoSecurity{};
-
-std::vector<std::string> EnvironmentFor(const Security& security, int domain) {
-  std::vector<std::string> settings{"ROS_DOMAIN_ID=" + std::to_string(domain)};
-  if (!security.keystore.empty()) {
-    settings.insert(settings.end(), {"ROS_SECURITY_ENABLE=true", "ROS_SECURITY_STRATEGY=Enforce",
-                                     "ROS_SECURITY_KEYSTORE=" + security.keystore});
-  }
-  return kestrava::test::InheritedEnvironment(
-      {"ROS_DOMAIN_ID", "ROS_SECURITY_ENABLE", "ROS_SECURITY_STRATEGY", "ROS_SECURITY_KEYSTORE",
-       "ROS_SECURITY_ENCLAVE_OVERRIDE"},
-      settings);
-}
-
-std::vector<std::string> EnvironmentFor(const Security& security) {
-  return EnvironmentFor(security, kestrava_arm::bt::testing::IsolateRosDomain());
-}
-
-void AddRosArguments(const Security& security, const std::vector<std::string>& more,
-                     std::vector<std::string>& arguments) {
-  arguments.emplace_back("--ros-args");
-  if (!security.enclave.empty()) {
-    arguments.insert(arguments.end(), {"--enclave", security.enclave});
-  }
-  arguments.insert(arguments.end(), more.begin(), more.end());
-}
+// Where the build can publish service events, the trusted programs publish them all: a policy
+// without the permission would refuse their publishers and fail the runs.
+const std::vector<std::string> kIntrospection =
+    KESTRAVA_SERVICE_INTROSPECTION ? std::vector<std::string>{"--introspection", "contents"}
+                                   : std::vector<std::string>{};
 
 struct HostRuns {
   int exit_status;
@@ -88,8 +65,10 @@ HostRuns RunHost(const Security& security, int runs, const std::vector<std::stri
 
 std::vector<std::string> ServiceArguments(const std::string& answer, const Security& security,
                                           const std::vector<std::string>& more_ros_args = {},
-                                          const std::string& service_name = kDefaultService) {
+                                          const std::string& service_name = kDefaultService,
+                                          const std::vector<std::string>& more = {}) {
   std::vector<std::string> arguments{"--response", answer, "--service", service_name};
+  arguments.insert(arguments.end(), more.begin(), more.end());
   AddRosArguments(security, more_ros_args, arguments);
   return arguments;
 }
@@ -165,12 +144,13 @@ class PerceptionLinkTest : public ::testing::Test {
 };
 
 TEST_F(PerceptionLinkTest, TenFreshSecureHostsEachGetTheTrustedPose) {
-  BackgroundChild service(KESTRAVA_PERCEPTION_SERVICE,
-                          ServiceArguments(kTrustedAnswer, Perception()),
-                          EnvironmentFor(Perception()));
+  BackgroundChild service(
+      KESTRAVA_PERCEPTION_SERVICE,
+      ServiceArguments(kTrustedAnswer, Perception(), {}, kDefaultService, kIntrospection),
+      EnvironmentFor(Perception()));
   ASSERT_TRUE(Offers(service)) << service.Output();
   for (int host = 1; host <= 10; ++host) {
-    const HostRuns run = RunHost(Host(), 1);
+    const HostRuns run = RunHost(Host(), 1, kIntrospection);
     EXPECT_EQ(run.exit_status, 0) << "host " << host << ":\n" << run.output;
     EXPECT_EQ(Occurrences(run.output, kTrustedPose), 1) << "host " << host << ":\n" << run.output;
   }
@@ -251,7 +231,8 @@ TEST_F(RenamedPerceptionLinkTest, HostAndCheckUseTheServiceThatNoOtherEnclaveMay
   BackgroundChild service(
       KESTRAVA_PERCEPTION_SERVICE,
       ServiceArguments(kTrustedAnswer, Perception(),
-                       {"-r", "__ns:=/robot1", "-r", "__node:=toilet_perception"}, kRobotService),
+                       {"-r", "__ns:=/robot1", "-r", "__node:=toilet_perception"}, kRobotService,
+                       kIntrospection),
       EnvironmentFor(Perception()));
   ASSERT_TRUE(Offers(service, kRobotService)) << service.Output();
 
@@ -265,8 +246,10 @@ TEST_F(RenamedPerceptionLinkTest, HostAndCheckUseTheServiceThatNoOtherEnclaveMay
       << intruder.Output();
   EXPECT_EQ(intruder.Wait(), 3) << intruder.Output();
 
-  const HostRuns host = RunHost(Host(), 3, {"--service", kRobotService},
-                                {"-r", "__ns:=/robot1", "-r", "__node:=toilet_host"});
+  std::vector<std::string> host_options{"--service", kRobotService};
+  host_options.insert(host_options.end(), kIntrospection.begin(), kIntrospection.end());
+  const HostRuns host =
+      RunHost(Host(), 3, host_options, {"-r", "__ns:=/robot1", "-r", "__node:=toilet_host"});
   EXPECT_EQ(host.exit_status, 0) << host.output;
   EXPECT_EQ(Occurrences(host.output, kTrustedPose), 3) << host.output;
   EXPECT_EQ(Occurrences(host.output, kAnyPose), 3) << host.output;

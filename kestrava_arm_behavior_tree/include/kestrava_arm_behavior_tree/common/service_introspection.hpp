@@ -28,6 +28,19 @@ inline std::optional<IntrospectionMode> ParseIntrospectionMode(const std::string
   return std::nullopt;
 }
 
+// The text ParseIntrospectionMode reads back, for blackboard entries and logs.
+inline const char* IntrospectionModeName(IntrospectionMode mode) {
+  switch (mode) {
+    case IntrospectionMode::kMetadata:
+      return "metadata";
+    case IntrospectionMode::kContents:
+      return "contents";
+    case IntrospectionMode::kOff:
+      break;
+  }
+  return "off";
+}
+
 // Why this build cannot publish service events; nothing where it can.
 inline std::optional<std::string> IntrospectionUnsupported() {
 #if RCLCPP_VERSION_GTE(28, 0, 0)
@@ -39,7 +52,9 @@ inline std::optional<std::string> IntrospectionUnsupported() {
 }
 
 // Makes a client or a service publish its events; throws std::runtime_error where this build
-// cannot, so that asking for introspection is never silently ignored.
+// cannot, so that asking for introspection is never silently ignored. The events go out with the
+// services' QoS (reliable, the last 10 kept), what `ros2 service echo` subscribes with: the
+// system default keeps fewer, and a watch would miss the events of a burst.
 template <typename Endpoint>
 void ConfigureIntrospection(Endpoint& endpoint, rclcpp::Node& node, IntrospectionMode mode) {
 #if RCLCPP_VERSION_GTE(28, 0, 0)
@@ -47,7 +62,7 @@ void ConfigureIntrospection(Endpoint& endpoint, rclcpp::Node& node, Introspectio
       mode == IntrospectionMode::kContents   ? RCL_SERVICE_INTROSPECTION_CONTENTS
       : mode == IntrospectionMode::kMetadata ? RCL_SERVICE_INTROSPECTION_METADATA
                                              : RCL_SERVICE_INTROSPECTION_OFF;
-  endpoint.configure_introspection(node.get_clock(), rclcpp::SystemDefaultsQoS(), state);
+  endpoint.configure_introspection(node.get_clock(), rclcpp::ServicesQoS(), state);
 #else
   (void)endpoint;
   (void)node;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "kestrava_arm_behavior_tree/common/service_introspection.hpp"
 #include "kestrava_arm_host/answer_source.hpp"
 #include "kestrava_arm_perception_srvs/srv/arm_perception_common.hpp"
 #include "rclcpp/rclcpp.hpp"
@@ -16,6 +17,7 @@ struct SimulatedServiceConfig {
   AnswerSource answers;  // a fixed document (sent back verbatim, well formed or not) or a replay
   // How long after its request each answer comes, unless the source gives a delay of its own.
   std::chrono::milliseconds reply_delay{0};
+  bt::IntrospectionMode introspection = bt::IntrospectionMode::kOff;
 };
 
 // Stands in for the arm perception service: answers every request from its answer source (one
