@@ -299,6 +299,20 @@ TEST(CheckRecordingTest, EndsWith0WhenEveryAnswerIsTakenAnd1ForATimeout) {
   EXPECT_EQ(timed_out.err, "");
 }
 
+// The watch where the build can see service events: a system without exchanges is watched for
+// the time asked and ends with an empty summary; elsewhere it is refused at start.
+TEST(CheckWatchTest, WatchesForTheTimeAskedOrIsRefusedWhereTheBuildSeesNoServiceEvents) {
+  const CheckRun run = RunCheck({"--watch", "--duration-ms", "300"});
+  if (KESTRAVA_SERVICE_INTROSPECTION) {
+    EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+    EXPECT_THAT(run.out, HasSubstr("0 exchange(s): 0 taken, 0 refused, 0 timed out"));
+  } else {
+    EXPECT_EQ(run.exit_code, 2) << run.out << run.err;
+    EXPECT_THAT(run.err, HasSubstr("check_perception_service: --watch: service introspection "
+                                   "needs ROS 2 Jazzy or later"));
+  }
+}
+
 #ifdef KESTRAVA_SIMULATED_SERVICE
 
 constexpr const char* kLiveService = "/check_test_perception";
