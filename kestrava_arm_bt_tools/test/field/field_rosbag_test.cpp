@@ -89,8 +89,12 @@ TEST_F(FieldRosbagTest, TheBagHoldsEveryEventAndPlaysTheRecordedRequestsToAFresh
   }
   const auto info = RunChild("ros2", {"bag", "info", bag_}, environment_);
   ASSERT_EQ(ExitStatusOf(info.wait_status), 0) << info.out << info.err;
-  // Client and service each publish a request and an answer event per exchange.
-  EXPECT_EQ(EventCount(info.out), 4 * kRuns) << info.out;
+  // Client and service each publish a request and an answer event per exchange. The service's
+  // event publisher was there before the recorder subscribed; the host's is new, and the first
+  // request of a host that has just started can go out before the recorder has discovered it:
+  // that exchange's two client events may be missing, never more.
+  EXPECT_GE(EventCount(info.out), 4 * kRuns - 2) << info.out;
+  EXPECT_LE(EventCount(info.out), 4 * kRuns) << info.out;
 
   const auto fresh = Service("off");
   PlayRequestsTo(*fresh, bag_, environment_);
