@@ -70,14 +70,6 @@ ServiceEvent ServiceEventOf(const EventMessage& message) {
   return event;
 }
 
-// Shuts ROS 2 down however the watch ends.
-struct RosContext {
-  RosContext(int argc, const char* const argv[]) { rclcpp::init(argc, argv); }
-  ~RosContext() { rclcpp::shutdown(); }
-  RosContext(const RosContext&) = delete;
-  RosContext& operator=(const RosContext&) = delete;
-};
-
 // Each completed exchange: its line, its line of the recording, its place in the summary.
 class ExchangeSink {
  public:

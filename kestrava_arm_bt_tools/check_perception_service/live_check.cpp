@@ -34,14 +34,6 @@ std::string RequestDocumentOf(const RequestSource& source, milliseconds time_lim
   return document;
 }
 
-// Shuts ROS 2 down however the check ends.
-struct RosContext {
-  RosContext(int argc, const char* const argv[]) { rclcpp::init(argc, argv); }
-  ~RosContext() { rclcpp::shutdown(); }
-  RosContext(const RosContext&) = delete;
-  RosContext& operator=(const RosContext&) = delete;
-};
-
 class LiveSession {
  public:
   explicit LiveSession(const CheckOptions& options)

@@ -5,6 +5,7 @@
 
 #include "check_options.hpp"
 #include "check_report.hpp"
+#include "rclcpp/rclcpp.hpp"
 
 namespace kestrava_arm::check {
 
@@ -12,6 +13,15 @@ namespace kestrava_arm::check {
 class SetupError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// ROS 2 for the live check and the watch, shut down however they end. argv: for rclcpp, which
+// takes its arguments from after "--ros-args".
+struct RosContext {
+  RosContext(int argc, const char* const argv[]) { rclcpp::init(argc, argv); }
+  ~RosContext() { rclcpp::shutdown(); }
+  RosContext(const RosContext&) = delete;
+  RosContext& operator=(const RosContext&) = delete;
 };
 
 // The requests of the options, each with no rounds yet: the document the node would send for
